@@ -1,0 +1,26 @@
+# Build options, endpoint constants and compiler settings shared by every target.
+
+option(SORN_WERROR "Treat compiler warnings as errors" OFF)
+option(SORN_BUILD_TESTS "Build the tests" ON)
+option(SORN_BUILD_BENCHMARKS "Build the benchmarks" ON)
+option(SORN_BUILD_FUZZERS "Build the libFuzzer harnesses (needs clang)" OFF)
+set(SORN_SANITIZE "" CACHE STRING "Sanitizers to build with: empty, 'address;undefined' or 'thread'")
+
+set(SORN_DASHBOARD_URL "https://app.sorn.chat/sorn/dashboard" CACHE STRING
+    "Dashboard page the app loads")
+set(SORN_SERVICE_DOMAIN "sorn.chat" CACHE STRING
+    "Domain whose hosts stay inside the app's web view")
+set(SORN_DEFAULT_API_BASE "https://api.sorn.chat/v1/api" CACHE STRING
+    "REST API base used when the page gives none")
+
+add_library(sorn_compile_options INTERFACE)
+target_compile_options(sorn_compile_options INTERFACE
+  -Wall -Wextra -Wpedantic -Wshadow -Wnon-virtual-dtor -Wold-style-cast -Wcast-align
+  -Woverloaded-virtual -Wnull-dereference -Wimplicit-fallthrough
+  $<$<BOOL:${SORN_WERROR}>:-Werror>)
+
+if(SORN_SANITIZE)
+  list(JOIN SORN_SANITIZE "," _sorn_sanitizers)
+  add_compile_options(-fsanitize=${_sorn_sanitizers} -fno-omit-frame-pointer -fno-sanitize-recover=all)
+  add_link_options(-fsanitize=${_sorn_sanitizers})
+endif()

@@ -1,0 +1,28 @@
+#pragma once
+
+#include <string>
+
+namespace httplib {
+class Server;
+}
+
+namespace demo {
+
+class ScreenSessions;
+
+// What the demo service hands the dashboard page and checks on the REST API.
+struct DemoConfig {
+  std::string host = "127.0.0.1";
+  int port = 8765;
+  std::string accessToken = "demo-token-7f3a";
+  std::string channelId = "lounge";
+  std::string sessionId = "voice-session-1";
+};
+
+// The dashboard page at /sorn/dashboard and what it needs to show the demo's state.
+void registerDashboard(httplib::Server& server, const DemoConfig& config, const ScreenSessions& sessions);
+
+// The screen-session REST API under /v1/api.
+void registerScreenSessionApi(httplib::Server& server, const DemoConfig& config, ScreenSessions& sessions);
+
+}  // namespace demo

@@ -1,0 +1,152 @@
+#include "platform/suite/Suite.h"
+
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <map>
+#include <mutex>
+
+#include "platform/suite/SuiteConnection.h"
+
+namespace platform::suite {
+namespace {
+
+namespace fs = std::filesystem;
+
+fs::path userDataDir() {
+  if (const char* xdg = std::getenv("XDG_DATA_HOME"); xdg != nullptr && xdg[0] == '/') return xdg;
+  const char* home = std::getenv("HOME");
+  if (home == nullptr || home[0] != '/') {
+    const struct passwd* entry = getpwuid(geteuid());
+    home = entry != nullptr ? entry->pw_dir : "/";
+  }
+  return fs::path(home) / ".local" / "share";
+}
+
+// A suite name becomes one folder name: nothing that could climb out of app-groups.
+bool isSafeFolderName(std::string_view name) {
+  return !name.empty() && name != "." && name != ".." && name.find('/') == std::string_view::npos &&
+         name.find('\0') == std::string_view::npos;
+}
+
+bool isPrivateFolder(const fs::path& folder) {
+  struct stat st {};
+  return lstat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == geteuid() &&
+         (st.st_mode & 077) == 0 && (st.st_mode & 0700) == 0700;
+}
+
+// Makes the suite's folder (and app-groups above it) private to the user if missing.
+bool ensurePrivateFolder(const fs::path& folder) {
+  if (isPrivateFolder(folder)) return true;
+  std::error_code error;
+  fs::create_directories(folder.parent_path(), error);
+  if (mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) return false;
+  return isPrivateFolder(folder);
+}
+
+// One connection per suite file in this process, shared by every handle.
+class ConnectionCache {
+ public:
+  std::shared_ptr<SuiteConnection> connectionFor(const fs::path& file) {
+    std::shared_ptr<SuiteConnection> cached;
+    {
+      std::lock_guard lock(mutex_);
+      if (auto it = connections_.find(file.native()); it != connections_.end()) cached = it->second;
+    }
+    if (cached && cached->stillOpens(file)) return cached;
+
+    auto fresh = SuiteConnection::open(file);
+    std::lock_guard lock(mutex_);
+    if (fresh) {
+      connections_[file.native()] = fresh;
+    } else {
+      connections_.erase(file.native());
+    }
+    return fresh;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::map<std::string, std::shared_ptr<SuiteConnection>> connections_;
+};
+
+ConnectionCache& connectionCache() {
+  static ConnectionCache cache;
+  return cache;
+}
+
+StoredValue makeValue(StoredValue::Type type) {
+  StoredValue value;
+  value.type = type;
+  return value;
+}
+
+}  // namespace
+
+fs::path Suite::fileFor(std::string_view suiteName) {
+  return userDataDir() / "app-groups" / std::string(suiteName) / "suite.sqlite3";
+}
+
+std::optional<Suite> Suite::open(std::string_view suiteName) {
+  if (!isSafeFolderName(suiteName)) return std::nullopt;
+  fs::path file = fileFor(suiteName);
+  if (!ensurePrivateFolder(file.parent_path())) return std::nullopt;
+  auto connection = connectionCache().connectionFor(file);
+  if (!connection) return std::nullopt;
+  return Suite(std::move(connection));
+}
+
+Suite::Suite(std::shared_ptr<SuiteConnection> connection) : connection_(std::move(connection)) {}
+
+void Suite::setInteger(std::string_view key, std::int64_t value) const {
+  StoredValue stored = makeValue(StoredValue::Type::integer);
+  stored.integer = value;
+  connection_->write(key, stored);
+}
+
+void Suite::setDouble(std::string_view key, double value) const {
+  StoredValue stored = makeValue(StoredValue::Type::real);
+  stored.real = value;
+  connection_->write(key, stored);
+}
+
+void Suite::setString(std::string_view key, std::string_view value) const {
+  StoredValue stored = makeValue(StoredValue::Type::text);
+  stored.text = value;
+  connection_->write(key, stored);
+}
+
+void Suite::setBool(std::string_view key, bool value) const { setInteger(key, value ? 1 : 0); }
+
+void Suite::remove(std::string_view key) const { connection_->remove(key); }
+
+std::optional<std::int64_t> Suite::integer(std::string_view key) const {
+  auto value = connection_->read(key);
+  if (!value || value->type != StoredValue::Type::integer) return std::nullopt;
+  return value->integer;
+}
+
+std::optional<double> Suite::doubleValue(std::string_view key) const {
+  auto value = connection_->read(key);
+  if (!value) return std::nullopt;
+  if (value->type == StoredValue::Type::real) return value->real;
+  if (value->type == StoredValue::Type::integer) return static_cast<double>(value->integer);
+  return std::nullopt;
+}
+
+std::optional<std::string> Suite::string(std::string_view key) const {
+  auto value = connection_->read(key);
+  if (!value || value->type != StoredValue::Type::text) return std::nullopt;
+  return std::move(value->text);
+}
+
+std::optional<bool> Suite::boolValue(std::string_view key) const {
+  auto value = integer(key);
+  if (!value) return std::nullopt;
+  return *value != 0;
+}
+
+}  // namespace platform::suite
