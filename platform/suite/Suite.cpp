@@ -56,7 +56,10 @@ class ConnectionCache {
       std::lock_guard lock(mutex_);
       if (auto it = connections_.find(file.native()); it != connections_.end()) cached = it->second;
     }
-    if (cached && cached->stillOpens(file)) return cached;
+    if (cached) {
+      if (cached->stillOpens(file)) return cached;
+      cached->retire();
+    }
 
     auto fresh = SuiteConnection::open(file);
     std::lock_guard lock(mutex_);

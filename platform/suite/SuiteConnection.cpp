@@ -109,6 +109,11 @@ bool SuiteConnection::stillOpens(const std::filesystem::path& file) const {
          isPrivateRegularFile(st);
 }
 
+void SuiteConnection::retire() {
+  int persist = 1;
+  sqlite3_file_control(db_, "main", SQLITE_FCNTL_PERSIST_WAL, &persist);
+}
+
 void SuiteConnection::write(std::string_view key, const StoredValue& value) {
   DbLock lock(db_);
   bindKey(upsert_, key);

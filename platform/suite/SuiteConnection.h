@@ -35,6 +35,10 @@ class SuiteConnection {
   // True while the path still names the file this connection has open.
   [[nodiscard]] bool stillOpens(const std::filesystem::path& file) const;
 
+  // Called once the path names another file: from then on closing this connection
+  // must not delete the log and index files by name, which now belong to that file.
+  void retire();
+
   void write(std::string_view key, const StoredValue& value);
   void remove(std::string_view key);
   [[nodiscard]] std::optional<StoredValue> read(std::string_view key);
