@@ -47,7 +47,26 @@ bool ensurePrivateFolder(const fs::path& folder) {
   return isPrivateFolder(folder);
 }
 
-// One connection per suite file in this process, shared by every handle.
+// Where the suite of that name lives for the current environment. Opening is hot, so
+// the path is rebuilt only when the suite name or the environment changed.
+const fs::path& locate(std::string_view suiteName) {
+  struct Located {
+    std::string suiteName, xdgDataHome, home;
+    fs::path file;
+  };
+  thread_local Located last;
+  const char* xdg = std::getenv("XDG_DATA_HOME");
+  const char* home = std::getenv("HOME");
+  std::string_view xdgText = xdg != nullptr ? xdg : "";
+  std::string_view homeText = home != nullptr ? home : "";
+  if (last.file.empty() || last.suiteName != suiteName || last.xdgDataHome != xdgText || last.home != homeText) {
+    last = Located{std::string(suiteName), std::string(xdgText), std::string(homeText), Suite::fileFor(suiteName)};
+  }
+  return last.file;
+}
+
+// One connection per suite file in this process, shared by every handle. A cached
+// connection is used only while its file is still the one at the suite's path.
 class ConnectionCache {
  public:
   std::shared_ptr<SuiteConnection> connectionFor(const fs::path& file) {
@@ -61,7 +80,8 @@ class ConnectionCache {
       cached->retire();
     }
 
-    auto fresh = SuiteConnection::open(file);
+    std::shared_ptr<SuiteConnection> fresh;
+    if (ensurePrivateFolder(file.parent_path())) fresh = SuiteConnection::open(file);
     std::lock_guard lock(mutex_);
     if (fresh) {
       connections_[file.native()] = fresh;
@@ -73,7 +93,7 @@ class ConnectionCache {
 
  private:
   std::mutex mutex_;
-  std::map<std::string, std::shared_ptr<SuiteConnection>> connections_;
+  std::map<std::string, std::shared_ptr<SuiteConnection>, std::less<>> connections_;
 };
 
 ConnectionCache& connectionCache() {
@@ -95,9 +115,7 @@ fs::path Suite::fileFor(std::string_view suiteName) {
 
 std::optional<Suite> Suite::open(std::string_view suiteName) {
   if (!isSafeFolderName(suiteName)) return std::nullopt;
-  fs::path file = fileFor(suiteName);
-  if (!ensurePrivateFolder(file.parent_path())) return std::nullopt;
-  auto connection = connectionCache().connectionFor(file);
+  auto connection = connectionCache().connectionFor(locate(suiteName));
   if (!connection) return std::nullopt;
   return Suite(std::move(connection));
 }

@@ -52,14 +52,15 @@ bool enableWal(sqlite3* db) {
   return ok;
 }
 
+// Bound text is not copied: every statement is reset before the call that bound it
+// returns, while the caller's text is still alive.
 void bindKey(sqlite3_stmt* stmt, std::string_view key) {
-  sqlite3_bind_text(stmt, 1, key.data(), static_cast<int>(key.size()), SQLITE_TRANSIENT);
+  sqlite3_bind_text(stmt, 1, key.data(), static_cast<int>(key.size()), SQLITE_STATIC);
 }
 
 void runToEnd(sqlite3_stmt* stmt) {
   sqlite3_step(stmt);
   sqlite3_reset(stmt);
-  sqlite3_clear_bindings(stmt);
 }
 
 }  // namespace
@@ -126,7 +127,7 @@ void SuiteConnection::write(std::string_view key, const StoredValue& value) {
       break;
     case StoredValue::Type::text:
       sqlite3_bind_text(upsert_, 2, value.text.data(), static_cast<int>(value.text.size()),
-                        SQLITE_TRANSIENT);
+                        SQLITE_STATIC);
       break;
     case StoredValue::Type::other:
       sqlite3_bind_null(upsert_, 2);
@@ -168,7 +169,6 @@ std::optional<StoredValue> SuiteConnection::read(std::string_view key) {
     result = std::move(value);
   }
   sqlite3_reset(select_);
-  sqlite3_clear_bindings(select_);
   return result;
 }
 
