@@ -30,11 +30,11 @@ struct HttpResponse {
 // text a user sees.
 struct TransportError {
   enum class Kind {
-    invalidUrl,    // the text does not parse as a URL; nothing was sent
-    insecure,      // plain http to a host that is not loopback; nothing was sent
-    replyTooLarge, // the reply body passed the cap; the exchange was cut off
-    timedOut,      // no complete reply within the request's timeout
-    failed,        // any other failure: refused connection, TLS, name lookup, ...
+    invalidRequest,  // not a URL, not http(s), a header or body that cannot be sent; nothing was sent
+    insecure,        // plain http to a host that is not loopback; nothing was sent
+    replyTooLarge,   // the reply body passed the cap; the exchange was cut off
+    timedOut,        // no complete reply within the request's timeout
+    failed,          // any other failure: refused connection, TLS, name lookup, ...
   };
   Kind kind = Kind::failed;
   std::string description;

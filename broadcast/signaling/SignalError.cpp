@@ -1,0 +1,26 @@
+#include "broadcast/signaling/SignalError.h"
+
+#include <utility>
+
+namespace broadcast {
+
+SignalError::SignalError(Kind kind, std::int64_t code, std::string message, std::string text)
+    : kind_(kind), code_(code), message_(std::move(message)), text_(std::move(text)) {}
+
+SignalError SignalError::http(std::int64_t code, std::string message) {
+  return SignalError(Kind::http, code, std::move(message), {});
+}
+
+SignalError SignalError::malformed(std::string text) { return SignalError(Kind::malformed, 0, {}, std::move(text)); }
+
+std::string SignalError::errorDescription() const {
+  switch (kind_) {
+    case Kind::http:
+      return message_.empty() ? "Request failed (" + std::to_string(code_) + ")" : message_;
+    case Kind::malformed:
+      return "Unexpected response: " + text_;
+  }
+  return {};
+}
+
+}  // namespace broadcast
