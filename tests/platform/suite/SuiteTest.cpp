@@ -19,6 +19,8 @@ namespace fs = std::filesystem;
 using platform::suite::Suite;
 
 constexpr const char* kSuite = "group.test.suite";
+// Tabs, a four-byte character and an embedded NUL: stored and read back byte for byte.
+const std::string kOddText = std::string("tab\there \xF0\x9F\x8E\xA7 nul") + '\0' + "end";
 
 mode_t modeOf(const fs::path& path) {
   struct stat st {};
@@ -54,7 +56,7 @@ TEST(Suite, TypedValuesRoundTripAndOtherTypesReadAsMissing) {
   suite->setInteger("i.neg", -2);
   suite->setDouble("d.frac", 1700000000.5);
   suite->setString("s.empty", "");
-  suite->setString("s.odd", std::string("tab\there \xF0\x9F\x8E\xA7 nul\0end", 24));
+  suite->setString("s.odd", kOddText);
   suite->setBool("b.true", true);
   suite->setBool("b.false", false);
 
@@ -65,7 +67,7 @@ TEST(Suite, TypedValuesRoundTripAndOtherTypesReadAsMissing) {
   EXPECT_EQ(again->integer("i.neg"), -2);
   EXPECT_EQ(again->doubleValue("d.frac"), 1700000000.5);
   EXPECT_EQ(again->string("s.empty"), "");
-  EXPECT_EQ(again->string("s.odd"), std::string("tab\there \xF0\x9F\x8E\xA7 nul\0end", 24));
+  EXPECT_EQ(again->string("s.odd"), kOddText);
   EXPECT_EQ(again->boolValue("b.true"), true);
   EXPECT_EQ(again->boolValue("b.false"), false);
 
