@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "demo/DemoService.h"
+#include "demo/PageActions.h"
 #include "demo/ScreenSessions.h"
 
 namespace {
@@ -48,10 +49,13 @@ int main(int argc, char** argv) {
   httplib::Server server;
   server.set_tcp_nodelay(true);
   demo::ScreenSessions sessions;
+  demo::PageActions pageActions;
+  demo::registerPageActions(server, pageActions);
   demo::registerDashboard(server, config, sessions);
   demo::registerScreenSessionApi(server, config, sessions);
 
-  int port = config.port == 0 ? server.bind_to_any_port(config.host) : (server.bind_to_port(config.host, config.port) ? config.port : -1);
+  int port = config.port == 0 ? server.bind_to_any_port(config.host)
+                              : (server.bind_to_port(config.host, config.port) ? config.port : -1);
   if (port < 0) {
     std::fprintf(stderr, "sorn-demo-service: cannot listen on %s:%d\n", config.host.c_str(), config.port);
     return 1;
