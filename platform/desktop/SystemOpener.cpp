@@ -1,0 +1,34 @@
+#include "platform/desktop/SystemOpener.h"
+
+#include <gio/gio.h>
+
+#include <array>
+#include <string_view>
+
+namespace platform::desktop {
+namespace {
+
+bool leavesTheApp(std::string_view scheme) {
+  constexpr std::array<std::string_view, 5> kSchemes = {"http", "https", "mailto", "tel", "sms"};
+  for (std::string_view allowed : kSchemes) {
+    if (scheme == allowed) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+SystemOpener& SystemOpener::shared() {
+  static SystemOpener instance;
+  return instance;
+}
+
+void SystemOpener::openExternally(const std::string& url) {
+  // g_uri_peek_scheme gives the scheme in lower case, or nothing for text that is no URI.
+  const char* scheme = g_uri_peek_scheme(url.c_str());
+  if (scheme == nullptr || !leavesTheApp(scheme)) return;
+  GError* error = nullptr;
+  if (!g_app_info_launch_default_for_uri(url.c_str(), nullptr, &error)) g_clear_error(&error);
+}
+
+}  // namespace platform::desktop
