@@ -1,0 +1,205 @@
+#include "app/SornWebView.h"
+
+#include <webkit/webkit.h>
+
+#include <chrono>
+#include <filesystem>
+#include <string_view>
+
+#include "app/RequestLoader.h"
+#include "app/WebUrlParser.h"
+#include "app/launcher/BroadcastPickerHost.h"
+#include "platform/desktop/SystemOpener.h"
+#include "platform/desktop/WidgetCenter.h"
+#include "platform/gobject/ObjectRef.h"
+
+namespace app {
+namespace {
+
+using platform::gobject::ObjectRef;
+
+constexpr const char* kMessageHandlerName = "sorn";
+constexpr const char* kMarkerScript = "window.__sornNative__ = { platform: 'ios', version: 1 };";
+constexpr const char* kApplicationName = "SorniOS";
+constexpr const char* kApplicationVersion = "1.0";
+
+// Starts the process's one broadcast picker.
+class PickerHostLauncher final : public BroadcastLauncher {
+ public:
+  void startBroadcast() override { BroadcastPickerHost::shared().startBroadcast(); }
+};
+
+double secondsSince1970() {
+  return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
+}
+
+// The persistent store of cookies, local storage and caches under the user's data and
+// cache folders. One network session per folder in the process: a second web view on
+// the same folders shares it instead of opening the same databases twice.
+ObjectRef<WebKitNetworkSession> persistentNetworkSession() {
+  const std::filesystem::path dataDir = std::filesystem::path(g_get_user_data_dir()) / "sorn";
+  const std::filesystem::path cacheDir = std::filesystem::path(g_get_user_cache_dir()) / "sorn";
+  static WebKitNetworkSession* live = nullptr;  // weak: cleared when the session goes
+  static std::filesystem::path liveDataDir;
+  if (live != nullptr && liveDataDir == dataDir) return ObjectRef<WebKitNetworkSession>::retain(live);
+
+  auto session = ObjectRef<WebKitNetworkSession>::adopt(webkit_network_session_new(dataDir.c_str(), cacheDir.c_str()));
+  // Without persistent storage the cookie manager keeps cookies in memory only.
+  webkit_cookie_manager_set_persistent_storage(webkit_network_session_get_cookie_manager(session.get()),
+                                               (dataDir / "cookies.sqlite").c_str(),
+                                               WEBKIT_COOKIE_PERSISTENT_STORAGE_SQLITE);
+  if (live != nullptr) g_object_remove_weak_pointer(G_OBJECT(live), reinterpret_cast<gpointer*>(&live));
+  live = session.get();
+  liveDataDir = dataDir;
+  g_object_add_weak_pointer(G_OBJECT(live), reinterpret_cast<gpointer*>(&live));
+  return session;
+}
+
+ObjectRef<WebKitSettings> webViewSettings() {
+  auto settings = ObjectRef<WebKitSettings>::adopt(webkit_settings_new());
+  WebKitSettings* s = settings.get();
+  webkit_settings_set_media_playback_allows_inline(s, TRUE);
+  webkit_settings_set_media_playback_requires_user_gesture(s, FALSE);
+  webkit_settings_set_user_agent_with_application_details(s, kApplicationName, kApplicationVersion);
+  webkit_settings_set_enable_back_forward_navigation_gestures(s, FALSE);
+  // A voice-chat page needs the microphone and real-time media; the engine leaves
+  // WebRTC off by default.
+  webkit_settings_set_enable_media_stream(s, TRUE);
+  webkit_settings_set_enable_webrtc(s, TRUE);
+  return settings;
+}
+
+// Each signal handler keeps its own reference to the Coordinator, dropped with the
+// handler, so the Coordinator lives exactly as long as the web view's wiring.
+template <typename Callback>
+void connectToCoordinator(gpointer instance, const char* signal, Callback callback,
+                          const std::shared_ptr<Coordinator>& coordinator) {
+  g_signal_connect_data(
+      instance, signal, G_CALLBACK(callback), new std::shared_ptr<Coordinator>(coordinator),
+      [](gpointer data, GClosure* /*closure*/) { delete static_cast<std::shared_ptr<Coordinator>*>(data); },
+      GConnectFlags{});
+}
+
+const Coordinator& coordinatorOf(gpointer data) { return **static_cast<std::shared_ptr<Coordinator>*>(data); }
+
+void onScriptMessage(WebKitUserContentManager* /*manager*/, JSCValue* value, gpointer data) {
+  // The page's value as JSON text; undefined, functions and the like give none.
+  char* json = jsc_value_to_json(value, 0);
+  if (json == nullptr) return;
+  try {
+    coordinatorOf(data).userContentController(json);
+  } catch (...) {
+    // Nothing may unwind into the engine; the message is dropped.
+  }
+  g_free(json);
+}
+
+gboolean onDecidePolicy(WebKitWebView* /*webView*/, WebKitPolicyDecision* decision, WebKitPolicyDecisionType type,
+                        gpointer data) {
+  // Responses keep the engine's own handling (show, download).
+  if (type == WEBKIT_POLICY_DECISION_TYPE_RESPONSE) return FALSE;
+  // A new-window action passes the navigation policy first, like any navigation; when
+  // allowed, the engine goes on to ask "create".
+  WebKitNavigationAction* action = webkit_navigation_policy_decision_get_navigation_action(
+      WEBKIT_NAVIGATION_POLICY_DECISION(decision));
+  bool answered = false;
+  try {
+    const auto url = parseWebUrl(webkit_uri_request_get_uri(webkit_navigation_action_get_request(action)));
+    coordinatorOf(data).decidePolicyFor(url, [&](NavigationActionPolicy policy) {
+      answered = true;
+      if (policy == NavigationActionPolicy::allow) {
+        webkit_policy_decision_use(decision);
+      } else {
+        webkit_policy_decision_ignore(decision);
+      }
+    });
+  } catch (...) {
+    if (!answered) webkit_policy_decision_ignore(decision);
+  }
+  return TRUE;
+}
+
+GtkWidget* onCreate(WebKitWebView* webView, WebKitNavigationAction* action, gpointer data) {
+  // The engine asks "create" only for actions without a target frame, so every call here
+  // is a real new-window request. No second web view is ever made.
+  try {
+    const auto url = parseWebUrl(webkit_uri_request_get_uri(webkit_navigation_action_get_request(action)));
+    coordinatorOf(data).createWebViewWith(url, [webView](const std::string& serviceUrl) {
+      // A fresh request: the method, body and headers of the action's own are not kept.
+      RequestLoader::load(webView, serviceUrl);
+    });
+  } catch (...) {
+    // Nothing may unwind into the engine; no window is made either way.
+  }
+  return nullptr;
+}
+
+gboolean onPermissionRequest(WebKitWebView* webView, WebKitPermissionRequest* request, gpointer data) {
+  // Every other kind of request keeps the engine's default.
+  if (!WEBKIT_IS_USER_MEDIA_PERMISSION_REQUEST(request)) return FALSE;
+  bool answered = false;
+  try {
+    // WebKitGTK does not say which origin asks for user media, so the page the web view
+    // shows stands for it. Frames of foreign hosts cannot be that page: the navigation
+    // policy never lets one load, and they would need the page's permission policy too.
+    const auto page = parseWebUrl(webkit_web_view_get_uri(webView));
+    coordinatorOf(data).requestMediaCapturePermissionFor(page, [&](PermissionDecision decision) {
+      answered = true;
+      if (decision == PermissionDecision::grant) {
+        webkit_permission_request_allow(request);
+      } else {
+        webkit_permission_request_deny(request);
+      }
+    });
+  } catch (...) {
+    if (!answered) webkit_permission_request_deny(request);
+  }
+  return TRUE;
+}
+
+}  // namespace
+
+std::shared_ptr<Coordinator> SornWebView::makeCoordinator() {
+  static PickerHostLauncher launcher;
+  return std::make_shared<Coordinator>(CoordinatorServices{
+      secondsSince1970, platform::desktop::WidgetCenter::shared(), launcher, platform::desktop::SystemOpener::shared()});
+}
+
+GtkWidget* SornWebView::makeUIView(const std::shared_ptr<Coordinator>& coordinator) const {
+  auto contentManager = ObjectRef<WebKitUserContentManager>::adopt(webkit_user_content_manager_new());
+  // The page posts through window.webkit.messageHandlers.sorn.postMessage(...).
+  webkit_user_content_manager_register_script_message_handler(contentManager.get(), kMessageHandlerName, nullptr);
+  const std::string messageSignal = std::string("script-message-received::") + kMessageHandlerName;
+  connectToCoordinator(contentManager.get(), messageSignal.c_str(), onScriptMessage, coordinator);
+  WebKitUserScript* marker = webkit_user_script_new(kMarkerScript, WEBKIT_USER_CONTENT_INJECT_TOP_FRAME,
+                                                    WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START, nullptr, nullptr);
+  webkit_user_content_manager_add_script(contentManager.get(), marker);
+  webkit_user_script_unref(marker);
+
+  auto session = persistentNetworkSession();
+  auto settings = webViewSettings();
+  // Playing without a user action needs the website policy as well as the setting.
+  auto policies = ObjectRef<WebKitWebsitePolicies>::adopt(
+      webkit_website_policies_new_with_policies("autoplay", WEBKIT_AUTOPLAY_ALLOW, nullptr));
+  GtkWidget* widget = GTK_WIDGET(g_object_new(WEBKIT_TYPE_WEB_VIEW, "network-session", session.get(),
+                                              "user-content-manager", contentManager.get(), "settings",
+                                              settings.get(), "website-policies", policies.get(), nullptr));
+  auto* webView = WEBKIT_WEB_VIEW(widget);
+
+  connectToCoordinator(webView, "decide-policy", onDecidePolicy, coordinator);
+  connectToCoordinator(webView, "create", onCreate, coordinator);
+  connectToCoordinator(webView, "permission-request", onPermissionRequest, coordinator);
+
+  // Transparent until the page paints, over the black backdrop behind it. WebKitGTK
+  // draws no overscroll bounce and has no swipe navigation unless asked, so those rows
+  // need nothing more.
+  const GdkRGBA transparent{0.0F, 0.0F, 0.0F, 0.0F};
+  webkit_web_view_set_background_color(webView, &transparent);
+  gtk_widget_set_hexpand(widget, TRUE);
+  gtk_widget_set_vexpand(widget, TRUE);
+
+  RequestLoader::load(webView, url_);
+  return widget;
+}
+
+}  // namespace app

@@ -1,0 +1,22 @@
+#include "app/WebUrlParser.h"
+
+#include <glib.h>
+
+namespace app {
+
+std::optional<WebUrl> parseWebUrl(const char* uri) {
+  if (uri == nullptr || *uri == '\0') return std::nullopt;
+  WebUrl url;
+  url.text = uri;
+  // Schemes come back in lower case from both calls.
+  if (GUri* parsed = g_uri_parse(uri, G_URI_FLAGS_ENCODED, nullptr); parsed != nullptr) {
+    url.scheme = g_uri_get_scheme(parsed);
+    if (const char* host = g_uri_get_host(parsed); host != nullptr && *host != '\0') url.host = host;
+    g_uri_unref(parsed);
+  } else if (const char* scheme = g_uri_peek_scheme(uri); scheme != nullptr) {
+    url.scheme = scheme;
+  }
+  return url;
+}
+
+}  // namespace app
