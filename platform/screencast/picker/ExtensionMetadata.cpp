@@ -1,0 +1,88 @@
+#include "platform/screencast/picker/ExtensionMetadata.h"
+
+#include <glib.h>
+#include <unistd.h>
+
+#include <memory>
+#include <system_error>
+
+namespace platform::screencast {
+namespace {
+
+constexpr const char* kGroup = "Extension";
+
+struct KeyFileDeleter {
+  void operator()(GKeyFile* keyFile) const { g_key_file_unref(keyFile); }
+};
+using KeyFilePtr = std::unique_ptr<GKeyFile, KeyFileDeleter>;
+
+// A non-empty value of the key, or nothing. Locale strings pick the user's translation.
+std::optional<std::string> readValue(GKeyFile* keyFile, const char* key, bool localized) {
+  GError* error = nullptr;
+  char* value = localized ? g_key_file_get_locale_string(keyFile, kGroup, key, nullptr, &error)
+                          : g_key_file_get_string(keyFile, kGroup, key, &error);
+  g_clear_error(&error);
+  if (value == nullptr) return std::nullopt;
+  std::string text(value);
+  g_free(value);
+  if (text.empty()) return std::nullopt;
+  return text;
+}
+
+bool isExecutableFile(const std::filesystem::path& path) {
+  std::error_code error;
+  return std::filesystem::is_regular_file(path, error) && access(path.c_str(), X_OK) == 0;
+}
+
+}  // namespace
+
+bool isValidExtensionId(std::string_view id) {
+  if (id.empty() || id.front() == '.' || id.back() == '.' || id.find("..") != std::string_view::npos) {
+    return false;
+  }
+  for (const char c : id) {
+    const bool allowed = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+                         c == '.' || c == '-' || c == '_';
+    if (!allowed) return false;
+  }
+  return true;
+}
+
+std::filesystem::path extensionMetadataFile(const std::filesystem::path& dataDir, std::string_view id) {
+  return dataDir / "sorn" / "extensions" / (std::string(id) + ".extension");
+}
+
+std::optional<ExtensionMetadata> readExtensionMetadata(const std::filesystem::path& dataDir,
+                                                       std::string_view id) {
+  // The id becomes part of a path: anything but a plain reverse-domain name could leave
+  // the extensions folder.
+  if (!isValidExtensionId(id)) return std::nullopt;
+
+  const KeyFilePtr keyFile(g_key_file_new());
+  GError* error = nullptr;
+  if (!g_key_file_load_from_file(keyFile.get(), extensionMetadataFile(dataDir, id).c_str(), G_KEY_FILE_NONE,
+                                 &error)) {
+    g_clear_error(&error);
+    return std::nullopt;
+  }
+
+  auto fileId = readValue(keyFile.get(), "Id", false);
+  auto extensionPoint = readValue(keyFile.get(), "ExtensionPoint", false);
+  auto exec = readValue(keyFile.get(), "Exec", false);
+  auto name = readValue(keyFile.get(), "Name", true);
+  if (!fileId || !extensionPoint || !exec || !name) return std::nullopt;
+  if (*fileId != id || *extensionPoint != kBroadcastUploadExtensionPoint) return std::nullopt;
+
+  std::filesystem::path program(*exec);
+  if (program.is_relative()) program = dataDir / ".." / "bin" / program;
+  program = program.lexically_normal();
+  if (!isExecutableFile(program)) return std::nullopt;
+
+  return ExtensionMetadata{.id = std::move(*fileId),
+                           .extensionPoint = std::move(*extensionPoint),
+                           .exec = std::move(program),
+                           .name = std::move(*name),
+                           .appGroup = readValue(keyFile.get(), "AppGroup", false).value_or("")};
+}
+
+}  // namespace platform::screencast
