@@ -21,7 +21,11 @@ void WidgetCenter::reloadAllTimelines() {
   // A broadcast signal: whoever listens (a widget host, or nobody) takes it from the bus.
   if (!g_dbus_connection_emit_signal(bus.get(), nullptr, kObjectPath, kInterface, kReloadSignal, nullptr, &error)) {
     g_clear_error(&error);
+    return;
   }
+  // The process's bus connection may go away with the last reference, queued signal
+  // and all; the pending flush keeps it until the signal is on the wire.
+  g_dbus_connection_flush(bus.get(), nullptr, nullptr, nullptr);
 }
 
 }  // namespace platform::desktop
