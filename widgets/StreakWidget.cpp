@@ -1,0 +1,20 @@
+#include "widgets/StreakWidget.h"
+
+#include "widgets/Localization.h"
+#include "widgets/StatsProvider.h"
+#include "widgets/StreakWidgetView.h"
+
+namespace widgets {
+
+using platform::widgethost::StaticConfiguration;
+using platform::widgethost::WidgetFamily;
+
+StaticConfiguration StreakWidget::body() const {
+  return StaticConfiguration(kind, std::make_shared<const StatsProvider>(),
+                             [](const StatsEntry& entry) { return StreakWidgetView{entry}.body(); })
+      .configurationDisplayName(localized("Sorn Streak"))
+      .description(localized("Your current daily activity streak."))
+      .supportedFamilies({WidgetFamily::systemSmall});
+}
+
+}  // namespace widgets

@@ -1,0 +1,6 @@
+#include "widgets/SornWidgetBundle.h"
+
+int main() {
+  widgets::SornWidgetBundle::main();
+  return 0;
+}
