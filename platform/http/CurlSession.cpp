@@ -93,7 +93,7 @@ std::variant<CheckedUrl, TransportError> checkUrl(const std::string& text) {
 bool hasLineBreakOrNul(std::string_view text) { return text.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos; }
 
 // The request's headers as libcurl takes them, plus "Expect:" so that large bodies are
-// not held back waiting for a 100 Continue. Nothing when a header would split the request.
+// not held back waiting for a 100 Continue; an error for a header that cannot be sent as given.
 std::variant<HeaderList, TransportError> headerList(const HttpRequest& request) {
   HeaderList list;
   auto append = [&list](const std::string& line) {
@@ -104,11 +104,12 @@ std::variant<HeaderList, TransportError> headerList(const HttpRequest& request) 
     return true;
   };
   for (const auto& [name, value] : request.headers) {
-    if (name.empty() || hasLineBreakOrNul(name) || hasLineBreakOrNul(value) || name.find(':') != std::string::npos) {
+    // libcurl would drop a header with an empty value, or split one with a line break.
+    if (name.empty() || value.empty() || hasLineBreakOrNul(name) || hasLineBreakOrNul(value) ||
+        name.find(':') != std::string::npos) {
       return invalidRequest("The request has a header that cannot be sent.");
     }
-    // libcurl drops "Name:" lines; "Name;" is how it sends a header with an empty value.
-    if (!append(value.empty() ? name + ";" : name + ": " + value)) {
+    if (!append(name + ": " + value)) {
       return TransportError{TransportError::Kind::failed, "The request could not be prepared."};
     }
   }

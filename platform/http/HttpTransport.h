@@ -12,7 +12,8 @@
 // install a transport of their own.
 namespace platform::http {
 
-// One request to send: method POST, the URL as text, the headers in order, the body.
+// One request to send: method POST, the URL as text, the headers in order (names and
+// values non-empty, without line breaks), the body.
 struct HttpRequest {
   std::string url;
   std::vector<std::pair<std::string, std::string>> headers;
