@@ -1,5 +1,3 @@
-#include "platform/dispatch/SerialQueue.h"
-
 #include <gtest/gtest.h>
 #include <pthread.h>
 
@@ -8,6 +6,8 @@
 #include <latch>
 #include <thread>
 #include <vector>
+
+#include "platform/dispatch/SerialQueue.h"
 
 namespace platform::dispatch {
 namespace {

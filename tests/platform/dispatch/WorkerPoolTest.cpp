@@ -1,5 +1,3 @@
-#include "platform/dispatch/WorkerPool.h"
-
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -8,6 +6,8 @@
 #include <latch>
 #include <mutex>
 #include <thread>
+
+#include "platform/dispatch/WorkerPool.h"
 
 namespace platform::dispatch {
 namespace {

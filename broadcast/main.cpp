@@ -1,0 +1,67 @@
+// sorn-broadcast: the broadcast extension. The broadcast picker starts it once the user
+// confirms the chooser sheet; it runs one broadcast with SampleHandler and exits.
+#include <cstdio>
+#include <memory>
+#include <string_view>
+
+#include "broadcast/SampleHandler.h"
+#include "broadcast/ScreenFramePipe.h"
+#include "platform/http/CurlSession.h"
+#include "platform/screencast/extension/CaptureSource.h"
+#include "platform/screencast/extension/ExtensionHost.h"
+
+namespace {
+
+constexpr int kUsageStatus = 2;
+
+void printUsage(std::FILE* to) {
+  std::fputs(
+      "usage: sorn-broadcast [--capture=screen|test-pattern] [--stats]\n"
+      "  --capture=screen        share the X11 screen (the default)\n"
+      "  --capture=test-pattern  share a moving test picture (tests, headless demos)\n"
+      "  --stats                 print the frame pipe's counters when the broadcast ends\n",
+      to);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  using platform::screencast::CaptureSource;
+  CaptureSource source = CaptureSource::screen;
+  bool printStats = false;
+  for (int i = 1; i < argc; ++i) {
+    std::string_view arg = argv[i];  // NOLINT(cppcoreguidelines-pro-bounds-pointer-arithmetic)
+    constexpr std::string_view kCapture = "--capture=";
+    if (arg.starts_with(kCapture)) {
+      auto parsed = platform::screencast::parseCaptureSource(arg.substr(kCapture.size()));
+      if (!parsed) {
+        std::fprintf(stderr, "sorn-broadcast: unknown capture source '%s'\n", argv[i] + kCapture.size());
+        printUsage(stderr);
+        return kUsageStatus;
+      }
+      source = *parsed;
+    } else if (arg == "--stats") {
+      printStats = true;
+    } else if (arg == "--help" || arg == "-h") {
+      printUsage(stdout);
+      return 0;
+    } else {
+      std::fprintf(stderr, "sorn-broadcast: unknown argument '%s'\n", argv[i]);
+      printUsage(stderr);
+      return kUsageStatus;
+    }
+  }
+
+  platform::http::installSharedTransport(platform::http::CurlSession::shared());
+  auto handler = std::make_shared<broadcast::SampleHandler>();
+  int status = platform::screencast::runBroadcastExtension(
+      handler,
+      {.captureDescription = platform::screencast::captureDescription(source), .showIndicator = true});
+
+  if (printStats) {
+    auto counters = broadcast::ScreenFramePipe::shared().counters();
+    std::printf("framesReceived=%lld framesDropped=%lld\n", static_cast<long long>(counters.framesReceived),
+                static_cast<long long>(counters.framesDropped));
+  }
+  return status;
+}

@@ -1,0 +1,27 @@
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "platform/screencast/extension/BroadcastSampleHandler.h"
+
+namespace platform::screencast {
+
+struct ExtensionHostOptions {
+  // GStreamer launch description ending in an appsink named "sink" (see CaptureSource.h).
+  std::string captureDescription;
+  // Show the "Sharing your screen" indicator when a display is there.
+  bool showIndicator = true;
+};
+
+// Runs one broadcast with the handler, as the broadcast service does for an extension:
+// calls started, captures with GStreamer and hands each video sample to the handler on
+// the capture thread, and calls finished on Stop in the indicator, on SIGINT or
+// SIGTERM, or when the source ends. An error handed to finishBroadcastWithError (or a
+// capture failure) stops the capture, shows its description on standard error and in
+// the indicator, then calls finished. Gives the exit status: 0 after a finished
+// broadcast, 1 after one that ended with an error. Runs on the calling (main) thread.
+int runBroadcastExtension(const std::shared_ptr<BroadcastSampleHandler>& handler,
+                          const ExtensionHostOptions& options);
+
+}  // namespace platform::screencast
