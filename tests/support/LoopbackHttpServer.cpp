@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <chrono>
 #include <stdexcept>
 #include <thread>
 
@@ -32,6 +33,9 @@ struct LoopbackHttpServer::Impl {
 LoopbackHttpServer::LoopbackHttpServer(Handler handler) : impl_(std::make_unique<Impl>()) {
   impl_->handler = std::move(handler);
   impl_->server.set_tcp_nodelay(true);
+  // A client's idle kept-alive connection holds a server thread until this runs out,
+  // and stop() waits for those threads.
+  impl_->server.set_keep_alive_timeout(1);
   auto serve = [this](const httplib::Request& request, httplib::Response& response) {
     RecordedRequest recorded;
     recorded.method = request.method;
@@ -56,6 +60,8 @@ LoopbackHttpServer::LoopbackHttpServer(Handler handler) : impl_(std::make_unique
   port_ = impl_->server.bind_to_any_port("127.0.0.1");
   if (port_ <= 0) throw std::runtime_error("cannot bind a loopback port");
   impl_->thread = std::thread([this] { impl_->server.listen_after_bind(); });
+  // stop() only ends a loop that has started, so do not hand out a server before.
+  while (!impl_->server.is_running()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
 }
 
 LoopbackHttpServer::~LoopbackHttpServer() { stop(); }
