@@ -117,7 +117,7 @@ std::unique_ptr<LauncherView> GtkLauncherPlatform::makePicker(const PickerSettin
 BroadcastPickerHost& BroadcastPickerHost::shared() {
   // Deliberately never destroyed: the host and its picker last to the end of the process,
   // and no widget is released after GTK has gone away.
-  static BroadcastPickerHost* const host = new BroadcastPickerHost(std::make_unique<GtkLauncherPlatform>());
+  static auto* const host = new BroadcastPickerHost(std::make_unique<GtkLauncherPlatform>());
   return *host;
 }
 

@@ -19,7 +19,12 @@ struct PickerSettings {
 // One widget as the launcher sees it: the picker or one of its children. Main thread.
 class LauncherView {
  public:
+  LauncherView() = default;
   virtual ~LauncherView() = default;
+  LauncherView(const LauncherView&) = delete;
+  LauncherView& operator=(const LauncherView&) = delete;
+  LauncherView(LauncherView&&) = delete;
+  LauncherView& operator=(LauncherView&&) = delete;
   [[nodiscard]] virtual bool hasSuperview() const = 0;
   virtual void setAlpha(double alpha) = 0;
   // Without user interaction the view takes neither pointer, touch nor keyboard focus.
@@ -34,7 +39,12 @@ class LauncherView {
 // One top-level window as the launcher sees it. Main thread.
 class LauncherWindow {
  public:
+  LauncherWindow() = default;
   virtual ~LauncherWindow() = default;
+  LauncherWindow(const LauncherWindow&) = delete;
+  LauncherWindow& operator=(const LauncherWindow&) = delete;
+  LauncherWindow(LauncherWindow&&) = delete;
+  LauncherWindow& operator=(LauncherWindow&&) = delete;
   // The window the application counts as its active one (most recently focused).
   [[nodiscard]] virtual bool isApplicationActiveWindow() const = 0;
   // The window has the keyboard focus of the desktop.
@@ -46,7 +56,12 @@ class LauncherWindow {
 // The windowing system as the launcher needs it. Main thread.
 class LauncherPlatform {
  public:
+  LauncherPlatform() = default;
   virtual ~LauncherPlatform() = default;
+  LauncherPlatform(const LauncherPlatform&) = delete;
+  LauncherPlatform& operator=(const LauncherPlatform&) = delete;
+  LauncherPlatform(LauncherPlatform&&) = delete;
+  LauncherPlatform& operator=(LauncherPlatform&&) = delete;
   // The process's top-level windows in the platform's order.
   virtual std::vector<std::unique_ptr<LauncherWindow>> windows() = 0;
   virtual std::unique_ptr<LauncherView> makePicker(const PickerSettings& settings) = 0;

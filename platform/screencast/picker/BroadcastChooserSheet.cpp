@@ -145,7 +145,7 @@ void BroadcastChooserSheet::showUnavailable() {
 
 void BroadcastChooserSheet::start() {
   std::vector<std::string> arguments{"--capture=screen"};
-  if (microphoneSwitch_ != nullptr && gtk_switch_get_active(GTK_SWITCH(microphoneSwitch_))) {
+  if (microphoneSwitch_ != nullptr && gtk_switch_get_active(GTK_SWITCH(microphoneSwitch_)) != FALSE) {
     arguments.emplace_back("--microphone");
   }
   if (launchExtension(*extension_, arguments)) {

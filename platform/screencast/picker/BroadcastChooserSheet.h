@@ -26,6 +26,8 @@ class BroadcastChooserSheet {
 
   BroadcastChooserSheet(const BroadcastChooserSheet&) = delete;
   BroadcastChooserSheet& operator=(const BroadcastChooserSheet&) = delete;
+  BroadcastChooserSheet(BroadcastChooserSheet&&) = delete;
+  BroadcastChooserSheet& operator=(BroadcastChooserSheet&&) = delete;
 
  private:
   BroadcastChooserSheet(GtkWindow* window, std::optional<ExtensionMetadata> extension,

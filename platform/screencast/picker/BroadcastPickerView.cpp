@@ -23,7 +23,8 @@ struct PickerViewClass {
 
 enum Property : guint { kPropertyPreferredExtension = 1, kPropertyShowsMicrophoneButton };
 
-GtkWidgetClass* parentClass = nullptr;
+// Set once when the type's class is made; GObject's way to chain up to the parent class.
+GtkWidgetClass* parentClass = nullptr;  // NOLINT(cppcoreguidelines-avoid-non-const-global-variables)
 
 PickerView* asPicker(gpointer object) { return static_cast<PickerView*>(object); }
 
@@ -37,7 +38,9 @@ void forgetSheet(PickerView* self) {
 // A destroyed sheet is hidden at once but may be finalized later, when its last holder
 // lets go; only a visible one counts as open.
 GtkWindow* openSheet(PickerView* self) {
-  if (self->openSheet != nullptr && !gtk_widget_get_visible(GTK_WIDGET(self->openSheet))) forgetSheet(self);
+  if (self->openSheet != nullptr && gtk_widget_get_visible(GTK_WIDGET(self->openSheet)) == FALSE) {
+    forgetSheet(self);
+  }
   return self->openSheet;
 }
 

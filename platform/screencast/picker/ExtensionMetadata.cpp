@@ -3,6 +3,7 @@
 #include <glib.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <memory>
 #include <system_error>
 
@@ -40,12 +41,10 @@ bool isValidExtensionId(std::string_view id) {
   if (id.empty() || id.front() == '.' || id.back() == '.' || id.find("..") != std::string_view::npos) {
     return false;
   }
-  for (const char c : id) {
-    const bool allowed = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-                         c == '.' || c == '-' || c == '_';
-    if (!allowed) return false;
-  }
-  return true;
+  return std::ranges::all_of(id, [](char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' || c == '-' ||
+           c == '_';
+  });
 }
 
 std::filesystem::path extensionMetadataFile(const std::filesystem::path& dataDir, std::string_view id) {
@@ -60,8 +59,8 @@ std::optional<ExtensionMetadata> readExtensionMetadata(const std::filesystem::pa
 
   const KeyFilePtr keyFile(g_key_file_new());
   GError* error = nullptr;
-  if (!g_key_file_load_from_file(keyFile.get(), extensionMetadataFile(dataDir, id).c_str(), G_KEY_FILE_NONE,
-                                 &error)) {
+  if (g_key_file_load_from_file(keyFile.get(), extensionMetadataFile(dataDir, id).c_str(), G_KEY_FILE_NONE,
+                                &error) == FALSE) {
     g_clear_error(&error);
     return std::nullopt;
   }
