@@ -246,6 +246,26 @@ LaidOutView Layout::placeStack(const Node& node, Axis axis, int crossAlignment, 
   return placed;
 }
 
+std::optional<Rect> drawnBounds(const LaidOutView& root) {
+  std::optional<Rect> bounds;
+  if (std::holds_alternative<Text>(*root.node) || std::holds_alternative<Image>(*root.node) ||
+      std::holds_alternative<Backgrounded>(*root.node)) {
+    bounds = root.frame;
+  }
+  for (const LaidOutView& child : root.children) {
+    const std::optional<Rect> inner = drawnBounds(child);
+    if (!inner) continue;
+    if (!bounds) {
+      bounds = inner;
+      continue;
+    }
+    const double x = std::min(bounds->x, inner->x);
+    const double y = std::min(bounds->y, inner->y);
+    bounds = Rect{x, y, std::max(bounds->maxX(), inner->maxX()) - x, std::max(bounds->maxY(), inner->maxY()) - y};
+  }
+  return bounds;
+}
+
 const LaidOutView* findText(const LaidOutView& root, std::string_view content) {
   if (const auto* text = std::get_if<Text>(root.node); text != nullptr && text->content == content) return &root;
   for (const LaidOutView& child : root.children) {

@@ -52,6 +52,10 @@ class Layout {
   Font environmentFont_;
 };
 
+// The union of the frames that draw something: texts, symbols and backgrounds;
+// nothing when no node draws.
+std::optional<Rect> drawnBounds(const LaidOutView& root);
+
 // Depth-first search of a laid-out tree for the first text with that content.
 const LaidOutView* findText(const LaidOutView& root, std::string_view content);
 

@@ -43,6 +43,13 @@ Path continuousRoundedRectangle(const Rect& rect, double cornerRadius) {
   return path;
 }
 
+bool fitsInsideCorners(const Rect& content, const Rect& rect, double cornerRadius) {
+  const double radius = std::clamp(cornerRadius, 0.0, std::min(rect.width, rect.height) / (2 * kCornerReach));
+  const double room = radius / 2;
+  return content.x >= rect.x + room && content.y >= rect.y + room && content.maxX() <= rect.maxX() - room &&
+         content.maxY() <= rect.maxY() - room;
+}
+
 void addCapsule(Path& path, const Rect& rect) {
   const bool wide = rect.width >= rect.height;
   const double r = (wide ? rect.height : rect.width) / 2;

@@ -29,6 +29,12 @@ struct Path {
 // The radius shrinks when the rectangle is too small for it.
 Path continuousRoundedRectangle(const Rect& rect, double cornerRadius);
 
+// Whether `content` lies wholly inside the continuous rounded rectangle, so that
+// clipping to it would change nothing. Conservative: it asks for half the corner
+// radius of room from each edge (the corner curve comes no further in than 0.3 radii
+// on its diagonal).
+bool fitsInsideCorners(const Rect& content, const Rect& rect, double cornerRadius);
+
 // A rectangle with semicircular ends along its shorter side.
 void addCapsule(Path& path, const Rect& rect);
 

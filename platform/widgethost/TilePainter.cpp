@@ -7,13 +7,11 @@
 namespace platform::widgethost {
 
 void TilePainter::paint(cairo_t* cairo, const render::View& view, const render::Rect& tile) {
+  render::CairoDrawing::fill(cairo, render::continuousRoundedRectangle(tile, HomeScreen::tileCornerRadius),
+                             render::containerBackgroundOf(view).value_or(defaultBackground));
   cairo_save(cairo);
-  render::CairoDrawing::setPath(cairo, render::continuousRoundedRectangle(tile, HomeScreen::tileCornerRadius));
-  cairo_clip_preserve(cairo);
-  render::CairoDrawing::setColor(cairo, render::containerBackgroundOf(view).value_or(defaultBackground));
-  cairo_fill(cairo);
   cairo_translate(cairo, tile.x, tile.y);
-  renderer_.render(cairo, view, tile.size());
+  renderer_.render(cairo, view, tile.size(), render::RoundedRectangle{HomeScreen::tileCornerRadius});
   cairo_restore(cairo);
 }
 

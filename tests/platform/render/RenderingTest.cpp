@@ -102,42 +102,47 @@ TEST(PangoTextEngine, MeasuresWrapsAndCutsOff) {
 TEST(ViewRenderer, DrawsExactColoursClippedToContinuousCorners) {
   const Color fill = Color::sRGB8(68, 69, 74);
   const Color ink = Color::sRGB8(236, 238, 245);
-  const View view = View(Text("MMMM").font(Font::system(30, FontWeight::heavy)).foregroundStyle(ink))
-                        .padding(10)
-                        .background(fill)
-                        .clipShape({12});
-  Surface surface(cairo_image_surface_create(CAIRO_FORMAT_ARGB32, 400, 200), &cairo_surface_destroy);
-  Context cairo(cairo_create(surface.get()), &cairo_destroy);
-  cairo_scale(cairo.get(), 2, 2);
-  ViewRenderer renderer;
-  const LaidOutView placed = renderer.layout(view, {200, 100});
-  renderer.render(cairo.get(), view, {200, 100});
-  const Rect frame = placed.frame;
-  const int left = static_cast<int>(frame.x * 2);
-  const int top = static_cast<int>(frame.y * 2);
+  const Text text = Text("MMMM").font(Font::system(30, FontWeight::heavy)).foregroundStyle(ink);
+  // Content well inside the corners, and content that reaches into them (its corner
+  // pixels must be clipped away all the same).
+  for (double padding : {10.0, 0.0}) {
+    const View view = View(text).padding(padding).background(fill).clipShape({12});
+    Surface surface(cairo_image_surface_create(CAIRO_FORMAT_ARGB32, 400, 200), &cairo_surface_destroy);
+    Context cairo(cairo_create(surface.get()), &cairo_destroy);
+    cairo_scale(cairo.get(), 2, 2);
+    ViewRenderer renderer;
+    const LaidOutView placed = renderer.layout(view, {200, 100});
+    renderer.render(cairo.get(), view, {200, 100});
+    const Rect frame = placed.frame;
+    const int left = static_cast<int>(frame.x * 2);
+    const int top = static_cast<int>(frame.y * 2);
 
-  // The corner is clipped away; inside the padding the fill is exact.
-  EXPECT_EQ(pixelAt(surface.get(), left, top).alpha, 0);
-  const Pixel padding = pixelAt(surface.get(), left + 10, static_cast<int>((frame.y + frame.height / 2) * 2));
-  EXPECT_EQ(padding.red, 68);
-  EXPECT_EQ(padding.green, 69);
-  EXPECT_EQ(padding.blue, 74);
-  EXPECT_EQ(padding.alpha, 255);
-  // Somewhere in the text's frame the ink shows at full strength.
-  const LaidOutView& text = placed.children.front().children.front().children.front();
-  bool inked = false;
-  for (int y = static_cast<int>(text.frame.y * 2); y < static_cast<int>(text.frame.maxY() * 2) && !inked; ++y) {
-    for (int x = static_cast<int>(text.frame.x * 2); x < static_cast<int>(text.frame.maxX() * 2); ++x) {
-      const Pixel p = pixelAt(surface.get(), x, y);
-      if (p.red == 236 && p.green == 238 && p.blue == 245) {
-        inked = true;
-        break;
+    EXPECT_EQ(pixelAt(surface.get(), left, top).alpha, 0) << padding;
+    EXPECT_EQ(pixelAt(surface.get(), left, static_cast<int>(frame.maxY() * 2) - 1).alpha, 0) << padding;
+    if (padding > 0) {
+      const Pixel inside = pixelAt(surface.get(), left + 10, static_cast<int>((frame.y + frame.height / 2) * 2));
+      EXPECT_EQ(inside.red, 68);
+      EXPECT_EQ(inside.green, 69);
+      EXPECT_EQ(inside.blue, 74);
+      EXPECT_EQ(inside.alpha, 255);
+    }
+    // Somewhere in the text's frame the ink shows at full strength.
+    const LaidOutView* drawn = findText(placed, "MMMM");
+    ASSERT_NE(drawn, nullptr);
+    bool inked = false;
+    for (int y = static_cast<int>(drawn->frame.y * 2); y < static_cast<int>(drawn->frame.maxY() * 2) && !inked; ++y) {
+      for (int x = static_cast<int>(drawn->frame.x * 2); x < static_cast<int>(drawn->frame.maxX() * 2); ++x) {
+        const Pixel p = pixelAt(surface.get(), x, y);
+        if (p.red == 236 && p.green == 238 && p.blue == 245) {
+          inked = true;
+          break;
+        }
       }
     }
+    EXPECT_TRUE(inked) << padding;
+    // Nothing outside the view's frame is touched.
+    EXPECT_EQ(pixelAt(surface.get(), 1, 1).alpha, 0) << padding;
   }
-  EXPECT_TRUE(inked);
-  // Nothing outside the view's frame is touched.
-  EXPECT_EQ(pixelAt(surface.get(), 1, 1).alpha, 0);
 }
 
 }  // namespace
