@@ -251,20 +251,6 @@ TEST_F(BroadcastPickerViewTest, WithoutAnUsableExtensionOnlyCancelIsOffered) {
   EXPECT_EQ(testsupport::childProcesses(), childrenBefore);
 }
 
-TEST_F(BroadcastPickerViewTest, PressingAgainBringsTheOpenSheetForward) {
-  installExtension();
-  GtkWindow* sheet = press();
-  ASSERT_NE(sheet, nullptr);
-  EXPECT_EQ(press(), sheet);
-  EXPECT_EQ(g_list_model_get_n_items(gtk_window_get_toplevels()), 2U);
-
-  gtk_window_destroy(sheet);
-  EXPECT_TRUE(sheetClosed(sheet));
-  GtkWindow* next = press();
-  ASSERT_NE(next, nullptr);
-  EXPECT_NE(next, sheet);
-}
-
 TEST_F(BroadcastPickerViewTest, StartAfterTheExtensionWentAwaySaysSoInsteadOfClosing) {
   installExtension();
   const auto childrenBefore = testsupport::childProcesses();
@@ -277,15 +263,6 @@ TEST_F(BroadcastPickerViewTest, StartAfterTheExtensionWentAwaySaysSoInsteadOfClo
   EXPECT_EQ(labelText(sheet, BroadcastChooserSheet::kMessageWidget), "No broadcast extension is available.");
   EXPECT_EQ(buttonLabels(sheet), std::vector<std::string>{"Cancel"});
   EXPECT_EQ(testsupport::childProcesses(), childrenBefore);
-}
-
-TEST_F(BroadcastPickerViewTest, SheetGoesAwayWithItsWindow) {
-  installExtension();
-  GtkWindow* sheet = press();
-  ASSERT_NE(sheet, nullptr);
-  gtk_window_destroy(window_);
-  EXPECT_FALSE(isToplevel(sheet));
-  window_ = GTK_WINDOW(gtk_window_new());
 }
 
 }  // namespace
