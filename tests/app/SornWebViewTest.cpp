@@ -128,6 +128,7 @@ TEST_F(SornWebViewTest, AudioStartsPlayingWithoutAnyUserGesture) {
          window.audioState = 'waiting';
          const a = document.getElementById('a');
          a.addEventListener('playing', () => { window.audioState = 'playing'; });
+         a.addEventListener('ended', () => { window.audioState = 'ended'; });
          a.addEventListener('error', () => { window.audioState = 'error ' + (a.error && a.error.code); });
        </script>)")},
       {"/tone.wav", HttpReply{200, toneWav(), "audio/wav", {}}},
@@ -135,6 +136,8 @@ TEST_F(SornWebViewTest, AudioStartsPlayingWithoutAnyUserGesture) {
   WebViewHarness harness(server.url("/autoplay"), recorder_.services(), kLoopback);
   EXPECT_EQ(harness.waitFor("window.audioState", R"("playing")"), R"("playing")");
   EXPECT_EQ(harness.evaluate("document.getElementById('a').paused"), "false");
+  // Played to its end, so no media work is still winding down when the test ends.
+  EXPECT_EQ(harness.waitFor("window.audioState", R"("ended")"), R"("ended")");
 }
 
 // Forwards the reload to the real widget centre and notes it in the test's log.
