@@ -16,7 +16,8 @@ constexpr const char* kExtension = "Extension";
 
 std::string widgetGroup(const std::string& kind) { return "Widget " + kind; }
 
-void setList(GKeyFile* file, const std::string& group, const char* key, const std::vector<std::string>& values) {
+void setList(GKeyFile* file, const std::string& group, const char* key,
+             const std::vector<std::string>& values) {
   std::vector<const gchar*> pointers;
   pointers.reserve(values.size());
   for (const std::string& value : values) pointers.push_back(value.c_str());

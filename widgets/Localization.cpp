@@ -20,7 +20,8 @@ void bindTextDomain() {
   std::call_once(bound, [] {
     std::error_code error;
     const auto program = std::filesystem::read_symlink("/proc/self/exe", error);
-    if (!error) bindtextdomain(kTextDomain, (program.parent_path().parent_path() / "share" / "locale").c_str());
+    if (!error)
+      bindtextdomain(kTextDomain, (program.parent_path().parent_path() / "share" / "locale").c_str());
     bind_textdomain_codeset(kTextDomain, "UTF-8");
   });
 }

@@ -7,14 +7,16 @@ namespace widgets {
 using platform::widgethost::Timeline;
 using platform::widgethost::TimelineReloadPolicy;
 
-StatsProvider::StatsProvider(const platform::widgethost::Clock& clock, const platform::widgethost::Calendar& calendar)
+StatsProvider::StatsProvider(const platform::widgethost::Clock& clock,
+                             const platform::widgethost::Calendar& calendar)
     : clock_(clock), calendar_(calendar) {}
 
 StatsEntry StatsProvider::placeholder(const Context& /*context*/) const {
   return {clock_.now(), WidgetStats::placeholder()};
 }
 
-void StatsProvider::getSnapshot(const Context& context, const std::function<void(StatsEntry)>& completion) const {
+void StatsProvider::getSnapshot(const Context& context,
+                                const std::function<void(StatsEntry)>& completion) const {
   const Date now = clock_.now();
   completion({now, context.isPreview ? WidgetStats::placeholder() : WidgetStats::load()});
 }

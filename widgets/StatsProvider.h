@@ -14,8 +14,9 @@ class StatsProvider final : public platform::widgethost::TimelineProvider<StatsE
  public:
   using Context = platform::widgethost::TimelineProviderContext;
 
-  explicit StatsProvider(const platform::widgethost::Clock& clock = platform::widgethost::Clock::system(),
-                         const platform::widgethost::Calendar& calendar = platform::widgethost::Calendar::current());
+  explicit StatsProvider(
+      const platform::widgethost::Clock& clock = platform::widgethost::Clock::system(),
+      const platform::widgethost::Calendar& calendar = platform::widgethost::Calendar::current());
 
   // Now, with the placeholder record; never reads the store.
   [[nodiscard]] StatsEntry placeholder(const Context& context) const override;
@@ -23,8 +24,9 @@ class StatsProvider final : public platform::widgethost::TimelineProvider<StatsE
   void getSnapshot(const Context& context, const std::function<void(StatsEntry)>& completion) const override;
   // One entry for now with the stored record, to be asked again one calendar hour
   // later (3600 s later when the calendar cannot say).
-  void getTimeline(const Context& context,
-                   const std::function<void(platform::widgethost::Timeline<StatsEntry>)>& completion) const override;
+  void getTimeline(
+      const Context& context,
+      const std::function<void(platform::widgethost::Timeline<StatsEntry>)>& completion) const override;
 
  private:
   const platform::widgethost::Clock& clock_;

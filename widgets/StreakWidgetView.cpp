@@ -11,7 +11,8 @@ using namespace platform::render;
 std::string streakUnitText(std::int64_t streakDays) { return localized(streakDays == 1 ? "day" : "days"); }
 
 View StreakWidgetView::body() const {
-  const View header = HStack{VerticalAlignment::center, 5,
+  const View header = HStack{VerticalAlignment::center,
+                             5,
                              {
                                  Image::systemName("flame.fill").foregroundStyle(WidgetPalette::accent),
                                  Text(localized("STREAK"))
@@ -20,7 +21,8 @@ View StreakWidgetView::body() const {
                                      .kerning(0.6),
                              }};
   const View content =
-      View(VStack{HorizontalAlignment::leading, 6,
+      View(VStack{HorizontalAlignment::leading,
+                  6,
                   {
                       header,
                       Text(localized("%lld", entry.stats.streakDays))

@@ -26,7 +26,8 @@ std::string voiceTimeText(const WidgetStats& stats) {
   std::array<char, 400> text{};  // room for any double in fixed notation
   if (stats.voiceSeconds > 3599) {
     const double hours = static_cast<double>(stats.voiceSeconds) / 3600.0;
-    const auto result = std::to_chars(text.data(), text.data() + text.size(), hours, std::chars_format::fixed, 1);
+    const auto result =
+        std::to_chars(text.data(), text.data() + text.size(), hours, std::chars_format::fixed, 1);
     return std::string(text.data(), result.ptr) + "h";
   }
   const auto result = std::to_chars(text.data(), text.data() + text.size(), stats.voiceSeconds / 60);
@@ -34,10 +35,15 @@ std::string voiceTimeText(const WidgetStats& stats) {
 }
 
 View statPill(const std::string& label, const std::string& value) {
-  return View(VStack{HorizontalAlignment::leading, 1,
+  return View(VStack{HorizontalAlignment::leading,
+                     1,
                      {
-                         Text(label).font(Font::system(9, FontWeight::bold)).foregroundStyle(WidgetPalette::mutedText),
-                         Text(value).font(Font::system(13, FontWeight::bold)).foregroundStyle(WidgetPalette::primaryText),
+                         Text(label)
+                             .font(Font::system(9, FontWeight::bold))
+                             .foregroundStyle(WidgetPalette::mutedText),
+                         Text(value)
+                             .font(Font::system(13, FontWeight::bold))
+                             .foregroundStyle(WidgetPalette::primaryText),
                      }})
       .padding(EdgeInsets{.leading = 9, .trailing = 9})
       .padding(EdgeInsets{.top = 5, .bottom = 5})
@@ -46,7 +52,8 @@ View statPill(const std::string& label, const std::string& value) {
 }
 
 View VoiceWidgetView::body() const {
-  const View header = HStack{VerticalAlignment::center, 5,
+  const View header = HStack{VerticalAlignment::center,
+                             5,
                              {
                                  Image::systemName("waveform").foregroundStyle(WidgetPalette::accent),
                                  Text(localized("VOICE TIME"))
@@ -56,13 +63,15 @@ View VoiceWidgetView::body() const {
                                  Spacer{},
                              }};
   const View content =
-      View(VStack{HorizontalAlignment::leading, 8,
+      View(VStack{HorizontalAlignment::leading,
+                  8,
                   {
                       header,
                       Text(voiceTimeText(entry.stats))
                           .font(Font::system(36, FontWeight::bold, FontDesign::rounded))
                           .foregroundStyle(WidgetPalette::primaryText),
-                      HStack{VerticalAlignment::center, 10,
+                      HStack{VerticalAlignment::center,
+                             10,
                              {
                                  statPill("Streak", daysText(entry.stats.streakDays)),
                                  statPill("Best", daysText(entry.stats.bestStreak)),

@@ -2,7 +2,8 @@
 
 namespace widgets {
 
-platform::render::View widgetBackground(const platform::render::View& content, platform::render::Color color) {
+platform::render::View widgetBackground(const platform::render::View& content,
+                                        platform::render::Color color) {
   return content.padding(platform::render::EdgeInsets{14, 14, 14, 14}).containerBackground(color);
 }
 

@@ -19,7 +19,8 @@ WidgetStats WidgetStats::load() {
   stats.streakDays = store->integer(shared::keys::kStreakDays);
   stats.bestStreak = store->integer(shared::keys::kBestStreak);
   stats.username = store->string(shared::keys::kUsername).value_or("");
-  stats.updatedAt = platform::widgethost::dateFromSecondsSince1970(store->doubleValue(shared::keys::kStatsUpdatedAt));
+  stats.updatedAt =
+      platform::widgethost::dateFromSecondsSince1970(store->doubleValue(shared::keys::kStatsUpdatedAt));
   return stats;
 }
 

@@ -61,7 +61,8 @@ void BM_FiveReadsOnAKeptOpenConnection(benchmark::State& state) {
   sqlite3* db = nullptr;
   sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
   sqlite3_stmt* select = nullptr;
-  sqlite3_prepare_v3(db, "SELECT value FROM entries WHERE key = ?", -1, SQLITE_PREPARE_PERSISTENT, &select, nullptr);
+  sqlite3_prepare_v3(db, "SELECT value FROM entries WHERE key = ?", -1, SQLITE_PREPARE_PERSISTENT, &select,
+                     nullptr);
   const std::array<const char*, 5> keys = {shared::keys::kVoiceSeconds, shared::keys::kStreakDays,
                                            shared::keys::kBestStreak, shared::keys::kUsername,
                                            shared::keys::kStatsUpdatedAt};
@@ -92,7 +93,9 @@ BENCHMARK(BM_GetTimeline);
 using Surface = std::unique_ptr<cairo_surface_t, decltype(&cairo_surface_destroy)>;
 using Context = std::unique_ptr<cairo_t, decltype(&cairo_destroy)>;
 
-Surface tileSurface() { return {cairo_image_surface_create(CAIRO_FORMAT_ARGB32, 340, 340), &cairo_surface_destroy}; }
+Surface tileSurface() {
+  return {cairo_image_surface_create(CAIRO_FORMAT_ARGB32, 340, 340), &cairo_surface_destroy};
+}
 
 void BM_DrawVoiceWidget(benchmark::State& state) {
   Surface surface = tileSurface();
@@ -130,13 +133,13 @@ void BM_HandWrittenDrawing(benchmark::State& state) {
     Context cairo(cairo_create(surface.get()), &cairo_destroy);
     cairo_t* cr = cairo.get();
     cairo_scale(cr, 2, 2);
-    platform::render::CairoDrawing::fill(cr, platform::render::continuousRoundedRectangle({0, 0, 170, 170}, 22),
-                                         WidgetPalette::background);
-    platform::render::CairoDrawing::fill(cr, platform::render::Symbols::path("waveform", {14, 16, 20.4, 16.15}),
-                                         WidgetPalette::accent);
+    platform::render::CairoDrawing::fill(
+        cr, platform::render::continuousRoundedRectangle({0, 0, 170, 170}, 22), WidgetPalette::background);
+    platform::render::CairoDrawing::fill(
+        cr, platform::render::Symbols::path("waveform", {14, 16, 20.4, 16.15}), WidgetPalette::accent);
     for (double x : {14.0, 71.0}) {
-      platform::render::CairoDrawing::fill(cr, platform::render::continuousRoundedRectangle({x, 84, 47, 38}, 7),
-                                           WidgetPalette::surface);
+      platform::render::CairoDrawing::fill(
+          cr, platform::render::continuousRoundedRectangle({x, 84, 47, 38}, 7), WidgetPalette::surface);
     }
     for (const Run& run : runs) {
       PangoLayout* layout = pango_layout_new(context);
@@ -165,8 +168,9 @@ void BM_EncodePng(benchmark::State& state) {
   {
     Context cairo(cairo_create(surface.get()), &cairo_destroy);
     cairo_scale(cairo.get(), 2, 2);
-    platform::widgethost::TilePainter().paint(cairo.get(), widgets::VoiceWidgetView{{{}, widgets::WidgetStats::placeholder()}}.body(),
-                                              {0, 0, 170, 170});
+    platform::widgethost::TilePainter().paint(
+        cairo.get(), widgets::VoiceWidgetView{{{}, widgets::WidgetStats::placeholder()}}.body(),
+        {0, 0, 170, 170});
   }
   std::size_t bytes = 0;
   for (auto _ : state) cairo_surface_write_to_png_stream(surface.get(), &discard, &bytes);

@@ -40,7 +40,9 @@ struct ProposedSize {
   std::optional<double> width;
   std::optional<double> height;
 
-  [[nodiscard]] std::optional<double> along(Axis axis) const { return axis == Axis::horizontal ? width : height; }
+  [[nodiscard]] std::optional<double> along(Axis axis) const {
+    return axis == Axis::horizontal ? width : height;
+  }
 };
 
 inline double along(Size size, Axis axis) { return axis == Axis::horizontal ? size.width : size.height; }

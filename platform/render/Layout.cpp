@@ -56,13 +56,17 @@ double frameLength(std::optional<double> offer, std::optional<double> maximum, d
 
 }  // namespace
 
-Layout::Layout(TextMeasurer& measurer, Font environmentFont) : measurer_(measurer), environmentFont_(environmentFont) {}
+Layout::Layout(TextMeasurer& measurer, Font environmentFont)
+    : measurer_(measurer), environmentFont_(environmentFont) {}
 
-Size Layout::sizeThatFits(const View& view, ProposedSize proposal) { return size(view.node(), proposal, std::nullopt); }
+Size Layout::sizeThatFits(const View& view, ProposedSize proposal) {
+  return size(view.node(), proposal, std::nullopt);
+}
 
 LaidOutView Layout::place(const View& view, Size container) {
   const Size taken = size(view.node(), {container.width, container.height}, std::nullopt);
-  const Rect frame{(container.width - taken.width) / 2, (container.height - taken.height) / 2, taken.width, taken.height};
+  const Rect frame{(container.width - taken.width) / 2, (container.height - taken.height) / 2, taken.width,
+                   taken.height};
   return place(view.node(), frame);
 }
 
@@ -74,13 +78,16 @@ Size Layout::size(const Node& node, ProposedSize proposal, std::optional<Axis> s
           [&](const Image& image) { return Symbols::size(image.symbolName, environmentFont_.size); },
           [&](const Spacer& spacer) {
             const double minLength = spacerMinLength(spacer);
-            auto grow = [&](std::optional<double> offer) { return std::max(minLength, offer.value_or(minLength)); };
+            auto grow = [&](std::optional<double> offer) {
+              return std::max(minLength, offer.value_or(minLength));
+            };
             if (!stackAxis) return Size{grow(proposal.width), grow(proposal.height)};
             return sizeAlong(*stackAxis, grow(proposal.along(*stackAxis)), 0);
           },
           [&](const VStack& stack) {
             auto sizes = distribute(Axis::vertical, stack.spacing, stack.children, proposal);
-            double height = stack.children.empty() ? 0 : stack.spacing * static_cast<double>(sizes.size() - 1);
+            double height =
+                stack.children.empty() ? 0 : stack.spacing * static_cast<double>(sizes.size() - 1);
             double width = 0;
             for (const Size& s : sizes) {
               height += s.height;
@@ -101,21 +108,25 @@ Size Layout::size(const Node& node, ProposedSize proposal, std::optional<Axis> s
           [&](const Padded& padded) {
             const EdgeInsets& in = padded.insets;
             const Size inner = size(padded.content.node(),
-                                    {shrink(proposal.width, in.leading + in.trailing), shrink(proposal.height, in.top + in.bottom)},
+                                    {shrink(proposal.width, in.leading + in.trailing),
+                                     shrink(proposal.height, in.top + in.bottom)},
                                     std::nullopt);
             return Size{inner.width + in.leading + in.trailing, inner.height + in.top + in.bottom};
           },
           [&](const Framed& framed) {
             const FlexibleFrame& f = framed.frame;
-            const Size inner = size(framed.content.node(),
-                                    {frameOffer(proposal.width, f.maxWidth), frameOffer(proposal.height, f.maxHeight)},
-                                    std::nullopt);
+            const Size inner =
+                size(framed.content.node(),
+                     {frameOffer(proposal.width, f.maxWidth), frameOffer(proposal.height, f.maxHeight)},
+                     std::nullopt);
             return Size{frameLength(proposal.width, f.maxWidth, inner.width),
                         frameLength(proposal.height, f.maxHeight, inner.height)};
           },
           [&](const Backgrounded& wrapper) { return size(wrapper.content.node(), proposal, std::nullopt); },
           [&](const Clipped& wrapper) { return size(wrapper.content.node(), proposal, std::nullopt); },
-          [&](const ContainerBackground& wrapper) { return size(wrapper.content.node(), proposal, std::nullopt); },
+          [&](const ContainerBackground& wrapper) {
+            return size(wrapper.content.node(), proposal, std::nullopt);
+          },
       },
       static_cast<const Node::variant&>(node));
 }
@@ -133,7 +144,9 @@ double Layout::flexibility(const Node& node, Axis axis, std::optional<Axis> stac
   };
   return std::visit(
       Overloaded{
-          [&](const Text& text) { return axis == Axis::horizontal ? measurer_.measure(text, {}).width : 0.0; },
+          [&](const Text& text) {
+            return axis == Axis::horizontal ? measurer_.measure(text, {}).width : 0.0;
+          },
           [](const Image&) { return 0.0; },
           [&](const Spacer&) { return !stackAxis || *stackAxis == axis ? infinity : 0.0; },
           [&](const VStack& stack) { return ofStack(Axis::vertical, stack.children); },
@@ -143,9 +156,13 @@ double Layout::flexibility(const Node& node, Axis axis, std::optional<Axis> stac
             const auto& maximum = axis == Axis::horizontal ? framed.frame.maxWidth : framed.frame.maxHeight;
             return maximum ? infinity : flexibility(framed.content.node(), axis, std::nullopt);
           },
-          [&](const Backgrounded& wrapper) { return flexibility(wrapper.content.node(), axis, std::nullopt); },
+          [&](const Backgrounded& wrapper) {
+            return flexibility(wrapper.content.node(), axis, std::nullopt);
+          },
           [&](const Clipped& wrapper) { return flexibility(wrapper.content.node(), axis, std::nullopt); },
-          [&](const ContainerBackground& wrapper) { return flexibility(wrapper.content.node(), axis, std::nullopt); },
+          [&](const ContainerBackground& wrapper) {
+            return flexibility(wrapper.content.node(), axis, std::nullopt);
+          },
       },
       static_cast<const Node::variant&>(node));
 }
@@ -176,7 +193,8 @@ std::vector<Size> Layout::distribute(Axis axis, double spacing, const std::vecto
   }
   std::vector<double> flex(children.size());
   for (std::size_t i : others) flex[i] = flexibility(children[i].node(), axis, axis);
-  std::stable_sort(others.begin(), others.end(), [&flex](std::size_t a, std::size_t b) { return flex[a] < flex[b]; });
+  std::stable_sort(others.begin(), others.end(),
+                   [&flex](std::size_t a, std::size_t b) { return flex[a] < flex[b]; });
 
   std::size_t left = others.size();
   for (std::size_t i : others) {
@@ -199,10 +217,12 @@ LaidOutView Layout::place(const Node& node, const Rect& frame) {
   return std::visit(
       Overloaded{
           [&](const VStack& stack) {
-            return placeStack(node, Axis::vertical, crossPosition(stack.alignment), stack.spacing, stack.children, frame);
+            return placeStack(node, Axis::vertical, crossPosition(stack.alignment), stack.spacing,
+                              stack.children, frame);
           },
           [&](const HStack& stack) {
-            return placeStack(node, Axis::horizontal, crossPosition(stack.alignment), stack.spacing, stack.children, frame);
+            return placeStack(node, Axis::horizontal, crossPosition(stack.alignment), stack.spacing,
+                              stack.children, frame);
           },
           [&](const Padded& padded) {
             const EdgeInsets& in = padded.insets;
@@ -210,21 +230,26 @@ LaidOutView Layout::place(const Node& node, const Rect& frame) {
                                     {std::max(0.0, frame.width - in.leading - in.trailing),
                                      std::max(0.0, frame.height - in.top - in.bottom)},
                                     std::nullopt);
-            return single(padded.content, {frame.x + in.leading, frame.y + in.top, inner.width, inner.height});
+            return single(padded.content,
+                          {frame.x + in.leading, frame.y + in.top, inner.width, inner.height});
           },
           [&](const Framed& framed) {
             const FlexibleFrame& f = framed.frame;
-            const Size inner = size(framed.content.node(),
-                                    {frameOffer(frame.width, f.maxWidth), frameOffer(frame.height, f.maxHeight)},
-                                    std::nullopt);
-            const double x = frame.x + offsetFor(crossPosition(f.alignment.horizontal), frame.width - inner.width);
-            const double y = frame.y + offsetFor(crossPosition(f.alignment.vertical), frame.height - inner.height);
+            const Size inner = size(
+                framed.content.node(),
+                {frameOffer(frame.width, f.maxWidth), frameOffer(frame.height, f.maxHeight)}, std::nullopt);
+            const double x =
+                frame.x + offsetFor(crossPosition(f.alignment.horizontal), frame.width - inner.width);
+            const double y =
+                frame.y + offsetFor(crossPosition(f.alignment.vertical), frame.height - inner.height);
             return single(framed.content, {x, y, inner.width, inner.height});
           },
           [&](const Backgrounded& wrapper) { return single(wrapper.content, frame); },
           [&](const Clipped& wrapper) { return single(wrapper.content, frame); },
           [&](const ContainerBackground& wrapper) { return single(wrapper.content, frame); },
-          [&](const auto&) { return LaidOutView{frame, &node, {}}; },
+          [&](const auto&) {
+            return LaidOutView{frame, &node, {}};
+          },
       },
       static_cast<const Node::variant&>(node));
 }
@@ -237,9 +262,10 @@ LaidOutView Layout::placeStack(const Node& node, Axis axis, int crossAlignment, 
   double cursor = 0;
   for (std::size_t i = 0; i < children.size(); ++i) {
     const double crossOffset = offsetFor(crossAlignment, crossLength - across(sizes[i], axis));
-    const Rect childFrame = axis == Axis::horizontal
-                                ? Rect{frame.x + cursor, frame.y + crossOffset, sizes[i].width, sizes[i].height}
-                                : Rect{frame.x + crossOffset, frame.y + cursor, sizes[i].width, sizes[i].height};
+    const Rect childFrame =
+        axis == Axis::horizontal
+            ? Rect{frame.x + cursor, frame.y + crossOffset, sizes[i].width, sizes[i].height}
+            : Rect{frame.x + crossOffset, frame.y + cursor, sizes[i].width, sizes[i].height};
     placed.children.push_back(place(children[i].node(), childFrame));
     cursor += render::along(sizes[i], axis) + spacing;
   }
@@ -261,13 +287,15 @@ std::optional<Rect> drawnBounds(const LaidOutView& root) {
     }
     const double x = std::min(bounds->x, inner->x);
     const double y = std::min(bounds->y, inner->y);
-    bounds = Rect{x, y, std::max(bounds->maxX(), inner->maxX()) - x, std::max(bounds->maxY(), inner->maxY()) - y};
+    bounds =
+        Rect{x, y, std::max(bounds->maxX(), inner->maxX()) - x, std::max(bounds->maxY(), inner->maxY()) - y};
   }
   return bounds;
 }
 
 const LaidOutView* findText(const LaidOutView& root, std::string_view content) {
-  if (const auto* text = std::get_if<Text>(root.node); text != nullptr && text->content == content) return &root;
+  if (const auto* text = std::get_if<Text>(root.node); text != nullptr && text->content == content)
+    return &root;
   for (const LaidOutView& child : root.children) {
     if (const LaidOutView* found = findText(child, content)) return found;
   }

@@ -43,7 +43,8 @@ class Layout {
  private:
   Size size(const Node& node, ProposedSize proposal, std::optional<Axis> stackAxis);
   double flexibility(const Node& node, Axis axis, std::optional<Axis> stackAxis);
-  std::vector<Size> distribute(Axis axis, double spacing, const std::vector<View>& children, ProposedSize proposal);
+  std::vector<Size> distribute(Axis axis, double spacing, const std::vector<View>& children,
+                               ProposedSize proposal);
   LaidOutView place(const Node& node, const Rect& frame);
   LaidOutView placeStack(const Node& node, Axis axis, int crossAlignment, double spacing,
                          const std::vector<View>& children, const Rect& frame);

@@ -27,11 +27,16 @@ std::set<std::string, std::less<>> installedFamilies(PangoFontMap* fontMap) {
 
 PangoWeight pangoWeight(FontWeight weight) {
   switch (weight) {
-    case FontWeight::medium: return PANGO_WEIGHT_MEDIUM;
-    case FontWeight::semibold: return PANGO_WEIGHT_SEMIBOLD;
-    case FontWeight::bold: return PANGO_WEIGHT_BOLD;
-    case FontWeight::heavy: return PANGO_WEIGHT_ULTRABOLD;
-    case FontWeight::regular: break;
+    case FontWeight::medium:
+      return PANGO_WEIGHT_MEDIUM;
+    case FontWeight::semibold:
+      return PANGO_WEIGHT_SEMIBOLD;
+    case FontWeight::bold:
+      return PANGO_WEIGHT_BOLD;
+    case FontWeight::heavy:
+      return PANGO_WEIGHT_ULTRABOLD;
+    case FontWeight::regular:
+      break;
   }
   return PANGO_WEIGHT_NORMAL;
 }
@@ -41,7 +46,8 @@ int pangoUnits(double points) { return static_cast<int>(std::lround(points * PAN
 Size logicalSize(PangoLayout* layout) {
   PangoRectangle logical{};
   pango_layout_get_extents(layout, nullptr, &logical);
-  return {static_cast<double>(logical.width) / PANGO_SCALE, static_cast<double>(logical.height) / PANGO_SCALE};
+  return {static_cast<double>(logical.width) / PANGO_SCALE,
+          static_cast<double>(logical.height) / PANGO_SCALE};
 }
 
 }  // namespace

@@ -12,9 +12,15 @@ constexpr double kCornerReach = 1.52866483;
 // pairs in radii: the start, then three cubic curves of control, control, end.
 constexpr std::array<std::array<double, 2>, 10> kCorner = {{
     {kCornerReach, 0},
-    {1.08849296, 0}, {0.86840694, 0}, {0.63149399, 0.07491176},
-    {0.37282392, 0.16906013}, {0.16906013, 0.37282392}, {0.07491176, 0.63149399},
-    {0, 0.86840694}, {0, 1.08849296}, {0, kCornerReach},
+    {1.08849296, 0},
+    {0.86840694, 0},
+    {0.63149399, 0.07491176},
+    {0.37282392, 0.16906013},
+    {0.16906013, 0.37282392},
+    {0.07491176, 0.63149399},
+    {0, 0.86840694},
+    {0, 1.08849296},
+    {0, kCornerReach},
 }};
 
 // Cubic approximation of a quarter circle: control points sit this many radii out.
@@ -26,7 +32,8 @@ void addCorner(Path& path, Point corner, Point incoming, Point outgoing, double 
                  corner.y - p[0] * radius * incoming.y + p[1] * radius * outgoing.y};
   };
   path.lineTo(at(kCorner[0]));
-  for (std::size_t i = 1; i < kCorner.size(); i += 3) path.curveTo(at(kCorner[i]), at(kCorner[i + 1]), at(kCorner[i + 2]));
+  for (std::size_t i = 1; i < kCorner.size(); i += 3)
+    path.curveTo(at(kCorner[i]), at(kCorner[i + 1]), at(kCorner[i + 2]));
 }
 
 }  // namespace

@@ -20,7 +20,9 @@ struct Path {
 
   void moveTo(Point point) { elements.push_back({Verb::moveTo, {point}}); }
   void lineTo(Point point) { elements.push_back({Verb::lineTo, {point}}); }
-  void curveTo(Point control1, Point control2, Point end) { elements.push_back({Verb::curveTo, {control1, control2, end}}); }
+  void curveTo(Point control1, Point control2, Point end) {
+    elements.push_back({Verb::curveTo, {control1, control2, end}});
+  }
   void close() { elements.push_back({Verb::close, {}}); }
 };
 

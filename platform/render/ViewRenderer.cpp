@@ -11,7 +11,8 @@ LaidOutView ViewRenderer::layout(const View& view, Size container) {
   return Layout(text_).place(view, container);
 }
 
-void ViewRenderer::render(cairo_t* cairo, const View& view, Size container, std::optional<RoundedRectangle> shape) {
+void ViewRenderer::render(cairo_t* cairo, const View& view, Size container,
+                          std::optional<RoundedRectangle> shape) {
   text_.forgetLayouts();
   const LaidOutView placed = Layout(text_).place(view, container);
   cairo_save(cairo);
@@ -58,7 +59,9 @@ void ViewRenderer::paint(cairo_t* cairo, const LaidOutView& placed) {
   };
   std::visit(Overloaded{
                  [&](const Text& text) { text_.draw(cairo, text, frame); },
-                 [&](const Image& image) { CairoDrawing::fill(cairo, Symbols::path(image.symbolName, frame), image.color); },
+                 [&](const Image& image) {
+                   CairoDrawing::fill(cairo, Symbols::path(image.symbolName, frame), image.color);
+                 },
                  [&](const Backgrounded& node) {
                    CairoDrawing::setColor(cairo, node.color);
                    cairo_rectangle(cairo, frame.x, frame.y, frame.width, frame.height);

@@ -17,7 +17,8 @@ class ViewRenderer {
   // Draws the view into the container's rectangle at Cairo's current origin, clipped
   // to the container's shape when it has rounded corners; the container background is
   // the caller's to draw.
-  void render(cairo_t* cairo, const View& view, Size container, std::optional<RoundedRectangle> shape = std::nullopt);
+  void render(cairo_t* cairo, const View& view, Size container,
+              std::optional<RoundedRectangle> shape = std::nullopt);
   // The layout alone, for callers that look at geometry.
   LaidOutView layout(const View& view, Size container);
 

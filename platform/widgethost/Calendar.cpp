@@ -7,27 +7,33 @@
 namespace platform::widgethost {
 namespace {
 
+// The local calendar can name the second: it fits time_t and localtime_r converts it.
+bool hasLocalDate(double seconds) {
+  const double whole = std::floor(seconds);
+  if (!(whole >= static_cast<double>(std::numeric_limits<std::time_t>::min()) &&
+        whole < static_cast<double>(std::numeric_limits<std::time_t>::max()))) {
+    return false;  // also not a number
+  }
+  const auto time = static_cast<std::time_t>(whole);
+  std::tm local{};
+  return localtime_r(&time, &local) != nullptr;
+}
+
 class LocalCalendar final : public Calendar {
  public:
+  // The zone is read once, before any thread uses the calendar; localtime_r then only
+  // reads it (mktime would re-read TZ on every call).
+  LocalCalendar() { tzset(); }
+
+  // An hour of the calendar is an hour of elapsed time, also across a change of the
+  // clocks: at 01:30 before the clocks go back, one hour later is the second 01:30,
+  // and at 01:30 before they jump forward it is 03:30. Wall-clock arithmetic would
+  // give two hours, or none, there.
   [[nodiscard]] std::optional<Date> dateByAddingHours(int hours, Date date) const override {
-    const double seconds = secondsSince1970(date);
-    const double whole = std::floor(seconds);
-    // Outside time_t (or not a number at all) the calendar has no such date.
-    if (!(whole >= static_cast<double>(std::numeric_limits<std::time_t>::min()) &&
-          whole < static_cast<double>(std::numeric_limits<std::time_t>::max()))) {
-      return std::nullopt;
-    }
-    const auto start = static_cast<std::time_t>(whole);
-    std::tm local{};
-    if (localtime_r(&start, &local) == nullptr) return std::nullopt;
-    // The daylight-saving flag stays as it was, so the hour added is one elapsed hour
-    // also across a change of the clocks: 01:30 before the clocks go back gives the
-    // second 01:30, not 02:30 two hours later.
-    local.tm_hour += hours;
-    local.tm_wday = -1;  // mktime sets it on success; -1 is also a valid result time
-    const std::time_t later = std::mktime(&local);
-    if (local.tm_wday < 0) return std::nullopt;
-    return dateFromSecondsSince1970(static_cast<double>(later) + (seconds - whole));
+    const double start = secondsSince1970(date);
+    const double later = start + 3600.0 * hours;
+    if (!hasLocalDate(start) || !hasLocalDate(later)) return std::nullopt;
+    return dateFromSecondsSince1970(later);
   }
 };
 

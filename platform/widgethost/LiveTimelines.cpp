@@ -8,7 +8,8 @@
 
 namespace platform::widgethost {
 
-LiveTimelines::LiveTimelines(std::vector<PlacedWidget> placed, const Clock& clock, std::function<void()> changed)
+LiveTimelines::LiveTimelines(std::vector<PlacedWidget> placed, const Clock& clock,
+                             std::function<void()> changed)
     : placed_(std::move(placed)),
       clock_(clock),
       changed_(std::move(changed)),
@@ -34,9 +35,11 @@ void LiveTimelines::reloadAll() {
 void LiveTimelines::request(std::size_t index) {
   ++(*slots_)[index].requests;
   std::weak_ptr<std::vector<Slot>> slots = slots_;
-  placed_[index].configuration.getTimeline(placed_[index].context(false), [slots, index](ViewTimeline timeline) {
-    if (auto alive = slots.lock()) (*alive)[index].timeline = std::move(timeline);
-  });
+  placed_[index].configuration.getTimeline(placed_[index].context(false),
+                                           [slots, index](ViewTimeline timeline) {
+                                             if (auto alive = slots.lock())
+                                               (*alive)[index].timeline = std::move(timeline);
+                                           });
 }
 
 // Shows the entry due now of every widget and waits for the next change.

@@ -8,18 +8,18 @@ ReloadSignalListener::ReloadSignalListener(std::function<void()> onReload) : onR
   if (error != nullptr) g_error_free(error);
   if (!bus_) return;
   // Any sender: the app has no well-known name on the bus.
-  subscription_ = g_dbus_connection_signal_subscribe(bus_.get(), nullptr, interfaceName, signalName, objectPath,
-                                                     nullptr, G_DBUS_SIGNAL_FLAGS_NONE, &ReloadSignalListener::onSignal,
-                                                     this, nullptr);
+  subscription_ = g_dbus_connection_signal_subscribe(bus_.get(), nullptr, interfaceName, signalName,
+                                                     objectPath, nullptr, G_DBUS_SIGNAL_FLAGS_NONE,
+                                                     &ReloadSignalListener::onSignal, this, nullptr);
 }
 
 ReloadSignalListener::~ReloadSignalListener() {
   if (subscription_ != 0) g_dbus_connection_signal_unsubscribe(bus_.get(), subscription_);
 }
 
-void ReloadSignalListener::onSignal(GDBusConnection* /*connection*/, const gchar* /*sender*/, const gchar* /*path*/,
-                                    const gchar* /*interface*/, const gchar* /*signal*/, GVariant* /*parameters*/,
-                                    gpointer self) {
+void ReloadSignalListener::onSignal(GDBusConnection* /*connection*/, const gchar* /*sender*/,
+                                    const gchar* /*path*/, const gchar* /*interface*/,
+                                    const gchar* /*signal*/, GVariant* /*parameters*/, gpointer self) {
   try {
     static_cast<ReloadSignalListener*>(self)->onReload_();
   } catch (...) {

@@ -25,8 +25,8 @@ class ReloadSignalListener {
   [[nodiscard]] bool listening() const { return subscription_ != 0; }
 
  private:
-  static void onSignal(GDBusConnection* connection, const gchar* sender, const gchar* path, const gchar* interface,
-                       const gchar* signal, GVariant* parameters, gpointer self);
+  static void onSignal(GDBusConnection* connection, const gchar* sender, const gchar* path,
+                       const gchar* interface, const gchar* signal, GVariant* parameters, gpointer self);
 
   std::function<void()> onReload_;
   gobject::ObjectRef<GDBusConnection> bus_;

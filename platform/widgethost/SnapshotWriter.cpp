@@ -16,11 +16,13 @@ using Context = std::unique_ptr<cairo_t, decltype(&cairo_destroy)>;
 std::optional<render::View> currentView(const PlacedWidget& widget, bool preview) {
   std::optional<render::View> shown;
   if (preview) {
-    widget.configuration.getSnapshot(widget.context(true), [&shown](EntryView entry) { shown = std::move(entry.view); });
+    widget.configuration.getSnapshot(widget.context(true),
+                                     [&shown](EntryView entry) { shown = std::move(entry.view); });
     return shown;
   }
   widget.configuration.getTimeline(widget.context(false), [&shown](ViewTimeline timeline) {
-    if (auto due = TimelineSchedule::entryDue(timeline, Clock::system().now())) shown = timeline.entries[*due].view;
+    if (auto due = TimelineSchedule::entryDue(timeline, Clock::system().now()))
+      shown = timeline.entries[*due].view;
   });
   return shown;
 }
@@ -30,16 +32,18 @@ std::optional<render::View> currentView(const PlacedWidget& widget, bool preview
 std::optional<std::string> SnapshotWriter::write(const render::View& view, WidgetFamily family,
                                                  const std::filesystem::path& file) {
   const render::Size size = displaySize(family);
-  Surface surface(cairo_image_surface_create(CAIRO_FORMAT_ARGB32, static_cast<int>(std::lround(size.width * scale)),
-                                             static_cast<int>(std::lround(size.height * scale))),
-                  &cairo_surface_destroy);
+  Surface surface(
+      cairo_image_surface_create(CAIRO_FORMAT_ARGB32, static_cast<int>(std::lround(size.width * scale)),
+                                 static_cast<int>(std::lround(size.height * scale))),
+      &cairo_surface_destroy);
   {
     Context cairo(cairo_create(surface.get()), &cairo_destroy);
     cairo_scale(cairo.get(), scale, scale);
     painter_.paint(cairo.get(), view, {0, 0, size.width, size.height});
   }
   const cairo_status_t status = cairo_surface_write_to_png(surface.get(), file.c_str());
-  if (status != CAIRO_STATUS_SUCCESS) return "cannot write " + file.string() + ": " + cairo_status_to_string(status);
+  if (status != CAIRO_STATUS_SUCCESS)
+    return "cannot write " + file.string() + ": " + cairo_status_to_string(status);
   return std::nullopt;
 }
 

@@ -17,7 +17,8 @@ class SnapshotWriter {
   static constexpr int scale = 2;
 
   // One picture of the view in the family's size; the error's text when it failed.
-  std::optional<std::string> write(const render::View& view, WidgetFamily family, const std::filesystem::path& file);
+  std::optional<std::string> write(const render::View& view, WidgetFamily family,
+                                   const std::filesystem::path& file);
 
   // One file per placed widget (PlacedWidget::snapshotFileName) in `directory`, made
   // if missing: the entry due now of a fresh timeline, or with `preview` the gallery's

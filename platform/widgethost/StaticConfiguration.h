@@ -43,11 +43,15 @@ class StaticConfiguration {
   [[nodiscard]] const std::vector<WidgetFamily>& supportedFamilies() const { return families_; }
 
   // The provider's answers, each entry already turned into its view.
-  [[nodiscard]] EntryView placeholder(const TimelineProviderContext& context) const { return placeholder_(context); }
-  void getSnapshot(const TimelineProviderContext& context, const std::function<void(EntryView)>& completion) const {
+  [[nodiscard]] EntryView placeholder(const TimelineProviderContext& context) const {
+    return placeholder_(context);
+  }
+  void getSnapshot(const TimelineProviderContext& context,
+                   const std::function<void(EntryView)>& completion) const {
     snapshot_(context, completion);
   }
-  void getTimeline(const TimelineProviderContext& context, const std::function<void(ViewTimeline)>& completion) const {
+  void getTimeline(const TimelineProviderContext& context,
+                   const std::function<void(ViewTimeline)>& completion) const {
     timeline_(context, completion);
   }
 
@@ -62,12 +66,16 @@ class StaticConfiguration {
 };
 
 template <typename Provider, typename Content>
-StaticConfiguration::StaticConfiguration(std::string kind, std::shared_ptr<const Provider> provider, Content content)
+StaticConfiguration::StaticConfiguration(std::string kind, std::shared_ptr<const Provider> provider,
+                                         Content content)
     : kind_(std::move(kind)) {
   using Entry = typename Provider::Entry;
   auto show = [content](const Entry& entry) { return EntryView{entry.date, render::View(content(entry))}; };
-  placeholder_ = [provider, show](const TimelineProviderContext& context) { return show(provider->placeholder(context)); };
-  snapshot_ = [provider, show](const TimelineProviderContext& context, const std::function<void(EntryView)>& completion) {
+  placeholder_ = [provider, show](const TimelineProviderContext& context) {
+    return show(provider->placeholder(context));
+  };
+  snapshot_ = [provider, show](const TimelineProviderContext& context,
+                               const std::function<void(EntryView)>& completion) {
     provider->getSnapshot(context, [completion, show](Entry entry) { completion(show(entry)); });
   };
   timeline_ = [provider, show](const TimelineProviderContext& context,

@@ -25,7 +25,8 @@ class TimelineProvider {
 
   // An entry to show at once, before any data is read.
   [[nodiscard]] virtual Entry placeholder(const TimelineProviderContext& context) const = 0;
-  virtual void getSnapshot(const TimelineProviderContext& context, const std::function<void(Entry)>& completion) const = 0;
+  virtual void getSnapshot(const TimelineProviderContext& context,
+                           const std::function<void(Entry)>& completion) const = 0;
   virtual void getTimeline(const TimelineProviderContext& context,
                            const std::function<void(Timeline<Entry>)>& completion) const = 0;
 };

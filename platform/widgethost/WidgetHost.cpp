@@ -59,7 +59,10 @@ gboolean onCloseRequest(GtkWindow* /*window*/, gpointer loop) {
 
 void runWindow(const WidgetBundle& bundle) {
   if (!gtk_init_check()) {
-    fail("cannot open a display to show the widgets on; --snapshot DIR or --gallery DIR writes them as PNG files", 1);
+    fail(
+        "cannot open a display to show the widgets on; --snapshot DIR or --gallery DIR writes them as PNG "
+        "files",
+        1);
   }
   HostWindow* window = nullptr;
   LiveTimelines timelines(placeWidgets(bundle), Clock::system(), [&window] {

@@ -1,7 +1,6 @@
-#include <gtest/gtest.h>
-
 #include <cairo.h>
 #include <gio/gio.h>
+#include <gtest/gtest.h>
 #include <gtk/gtk.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -36,7 +35,8 @@ class PrivateBus : public ::testing::Environment {
   void SetUp() override {
     // The test bus clears DISPLAY (against D-Bus autolaunch); the host needs it.
     const char* display = std::getenv("DISPLAY");
-    const std::optional<std::string> saved = display != nullptr ? std::optional<std::string>(display) : std::nullopt;
+    const std::optional<std::string> saved =
+        display != nullptr ? std::optional<std::string>(display) : std::nullopt;
     bus_ = g_test_dbus_new(G_TEST_DBUS_NONE);
     g_test_dbus_up(bus_);
     if (saved) setenv("DISPLAY", saved->c_str(), 1);
@@ -84,13 +84,14 @@ void emitReload() {
   g_free(address);
   ASSERT_NE(connection, nullptr);
   EXPECT_TRUE(g_dbus_connection_emit_signal(connection, nullptr, ReloadSignalListener::objectPath,
-                                            ReloadSignalListener::interfaceName, ReloadSignalListener::signalName,
-                                            nullptr, nullptr));
+                                            ReloadSignalListener::interfaceName,
+                                            ReloadSignalListener::signalName, nullptr, nullptr));
   g_dbus_connection_flush_sync(connection, nullptr, nullptr);
   g_object_unref(connection);
 }
 
-bool shows(const platform::widgethost::LiveTimelines& timelines, std::size_t index, const std::string& content) {
+bool shows(const platform::widgethost::LiveTimelines& timelines, std::size_t index,
+           const std::string& content) {
   const platform::render::View* view = timelines.shownView(index);
   if (view == nullptr) return false;
   platform::render::ViewRenderer renderer;
@@ -135,7 +136,8 @@ TEST(SornWidgetsHost, ReloadSignalAsksForNewTimelinesAndRedraws) {
   EXPECT_TRUE(shows(timelines, 0, "Best 30"));
   EXPECT_TRUE(shows(timelines, 1, "2.0h"));
   EXPECT_TRUE(shows(timelines, 2, "12d"));
-  EXPECT_TRUE(spinUntil([&] { return shown.framesDrawn() > framesBefore; }, 10)) << "no redraw after the reload";
+  EXPECT_TRUE(spinUntil([&] { return shown.framesDrawn() > framesBefore; }, 10))
+      << "no redraw after the reload";
 }
 
 struct ProgramRun {
@@ -143,17 +145,24 @@ struct ProgramRun {
   std::string output;
 };
 
+// The test's environment for a started program; under LeakSanitizer it is told about
+// fontconfig's process-long configuration.
+gchar** childEnvironment() {
+  return g_environ_setenv(g_get_environ(), "LSAN_OPTIONS", "suppressions=" SORN_WIDGETS_LSAN_SUPPRESSIONS, FALSE);
+}
+
 // Runs sorn-widgets with extra environment settings ("NAME=value", or "NAME" to unset).
-ProgramRun runProgram(const std::vector<std::string>& arguments, const std::vector<std::string>& environment) {
+ProgramRun runProgram(const std::vector<std::string>& arguments,
+                      const std::vector<std::string>& environment) {
   std::vector<const char*> argv{SORN_WIDGETS_BINARY};
   for (const auto& argument : arguments) argv.push_back(argument.c_str());
   argv.push_back(nullptr);
-  gchar** envp = g_get_environ();
+  gchar** envp = childEnvironment();
   for (const std::string& setting : environment) {
     const auto equals = setting.find('=');
-    envp = equals == std::string::npos
-               ? g_environ_unsetenv(envp, setting.c_str())
-               : g_environ_setenv(envp, setting.substr(0, equals).c_str(), setting.substr(equals + 1).c_str(), TRUE);
+    envp = equals == std::string::npos ? g_environ_unsetenv(envp, setting.c_str())
+                                       : g_environ_setenv(envp, setting.substr(0, equals).c_str(),
+                                                          setting.substr(equals + 1).c_str(), TRUE);
   }
   gchar* out = nullptr;
   gchar* err = nullptr;
@@ -182,9 +191,9 @@ TEST(SornWidgetsProgram, SnapshotWritesTheThreePlacedWidgets) {
       const char* file;
       int width;
     };
-    for (const Expected& expected : {Expected{"SornStreakWidget-systemSmall.png", 340},
-                                     Expected{"SornVoiceWidget-systemSmall.png", 340},
-                                     Expected{"SornVoiceWidget-systemMedium.png", 728}}) {
+    for (const Expected& expected :
+         {Expected{"SornStreakWidget-systemSmall.png", 340}, Expected{"SornVoiceWidget-systemSmall.png", 340},
+          Expected{"SornVoiceWidget-systemMedium.png", 728}}) {
       cairo_surface_t* png = cairo_image_surface_create_from_png((out / expected.file).c_str());
       EXPECT_EQ(cairo_surface_status(png), CAIRO_STATUS_SUCCESS) << mode << " " << expected.file;
       EXPECT_EQ(cairo_image_surface_get_width(png), expected.width) << expected.file;
@@ -222,8 +231,11 @@ TEST(SornWidgetsProgram, WindowRunsUntilTerminated) {
   const char* argv[] = {SORN_WIDGETS_BINARY, nullptr};
   GPid pid = 0;
   GError* error = nullptr;
-  ASSERT_TRUE(g_spawn_async(nullptr, const_cast<gchar**>(argv), nullptr, G_SPAWN_DO_NOT_REAP_CHILD, nullptr, nullptr,
-                            &pid, &error));
+  gchar** envp = childEnvironment();
+  const bool started = g_spawn_async(nullptr, const_cast<gchar**>(argv), envp, G_SPAWN_DO_NOT_REAP_CHILD, nullptr,
+                                     nullptr, &pid, &error) != FALSE;
+  g_strfreev(envp);
+  ASSERT_TRUE(started);
   std::this_thread::sleep_for(std::chrono::milliseconds(1500));
   int status = 0;
   EXPECT_EQ(waitpid(pid, &status, WNOHANG), 0) << "the host stopped on its own";
@@ -255,7 +267,8 @@ TEST(SornWidgetsProgram, MetadataAndAutostartEntry) {
   EXPECT_EQ(value("Widget SornStreakWidget", "Description"), "Your current daily activity streak.");
   EXPECT_EQ(value("Widget SornStreakWidget", "Families"), "systemSmall;");
   EXPECT_EQ(value("Widget SornVoiceWidget", "Name"), "Sorn Voice Time");
-  EXPECT_EQ(value("Widget SornVoiceWidget", "Description"), "Total time you've spent in voice, plus your streak.");
+  EXPECT_EQ(value("Widget SornVoiceWidget", "Description"),
+            "Total time you've spent in voice, plus your streak.");
   EXPECT_EQ(value("Widget SornVoiceWidget", "Families"), "systemSmall;systemMedium;");
   g_key_file_free(file);
 

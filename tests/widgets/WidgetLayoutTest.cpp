@@ -41,7 +41,8 @@ TEST(WidgetLayout, PaddingOfFourteenOnEveryEdge) {
   platform::render::ViewRenderer renderer;
   for (WidgetFamily family : {WidgetFamily::systemSmall, WidgetFamily::systemMedium}) {
     const Size size = platform::widgethost::displaySize(family);
-    for (const auto& view : {VoiceWidgetView{entryWith(18240, 7, 21)}.body(), StreakWidgetView{entryWith(0, 7, 21)}.body()}) {
+    for (const auto& view :
+         {VoiceWidgetView{entryWith(18240, 7, 21)}.body(), StreakWidgetView{entryWith(0, 7, 21)}.body()}) {
       EXPECT_EQ(platform::render::containerBackgroundOf(view), WidgetPalette::background);
       const LaidOutView root = renderer.layout(view, size);
       const Rect content = paddedContent(root).frame;
@@ -97,8 +98,8 @@ TEST(WidgetLayout, VoiceHeaderSpansAndPillsFollowInOrder) {
 TEST(WidgetLayout, BestLineSitsOnTheBottomEdgeWhateverTheFigure) {
   platform::render::ViewRenderer renderer;
   const Size size = platform::widgethost::displaySize(WidgetFamily::systemSmall);
-  for (std::int64_t streak : {std::int64_t{1}, std::int64_t{7}, std::int64_t{12345},
-                              std::numeric_limits<std::int64_t>::min()}) {
+  for (std::int64_t streak :
+       {std::int64_t{1}, std::int64_t{7}, std::int64_t{12345}, std::numeric_limits<std::int64_t>::min()}) {
     const auto view = StreakWidgetView{entryWith(0, streak, 21)}.body();
     const LaidOutView root = renderer.layout(view, size);
     const Rect best = text(root, "Best 21").frame;

@@ -1,6 +1,5 @@
-#include <gtest/gtest.h>
-
 #include <cairo.h>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 
 #include <cmath>
@@ -21,8 +20,8 @@ namespace {
 using Surface = std::unique_ptr<cairo_surface_t, decltype(&cairo_surface_destroy)>;
 
 struct Difference {
-  double meanPerChannel = 0;        // 0..255
-  double fractionOfPixelsOff = 0;   // pixels with a channel more than 48 apart
+  double meanPerChannel = 0;       // 0..255
+  double fractionOfPixelsOff = 0;  // pixels with a channel more than 48 apart
 };
 
 // Compares two PNG files pixel by pixel; fails the test when they cannot be compared.
@@ -72,11 +71,13 @@ void expectMatchesReference(bool preview) {
   ASSERT_FALSE(error) << *error;
   for (const char* name : {"SornStreakWidget-systemSmall.png", "SornVoiceWidget-systemSmall.png",
                            "SornVoiceWidget-systemMedium.png"}) {
-    const Difference difference = compare(out / name, std::filesystem::path(SORN_WIDGETS_REFERENCE_DIR) / name);
+    const Difference difference =
+        compare(out / name, std::filesystem::path(SORN_WIDGETS_REFERENCE_DIR) / name);
     EXPECT_LT(difference.meanPerChannel, 0.5) << name;
     EXPECT_LT(difference.fractionOfPixelsOff, 0.002) << name;
   }
-  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(out), std::filesystem::directory_iterator()), 3);
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(out), std::filesystem::directory_iterator()),
+            3);
 }
 
 TEST(WidgetPixels, GalleryPreviewsMatchTheReferenceImages) { expectMatchesReference(true); }

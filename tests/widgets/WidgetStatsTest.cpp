@@ -1,5 +1,4 @@
 #include <gtest/gtest.h>
-
 #include <sqlite3.h>
 #include <sys/stat.h>
 
@@ -51,7 +50,8 @@ class OddCalendar final : public platform::widgethost::Calendar {
 void writeRaw(const std::filesystem::path& file, const std::string& key, const std::string& valueSql) {
   sqlite3* db = nullptr;
   ASSERT_EQ(sqlite3_open(file.c_str(), &db), SQLITE_OK);
-  const std::string sql = "INSERT OR REPLACE INTO entries(key, value) VALUES('" + key + "', " + valueSql + ")";
+  const std::string sql =
+      "INSERT OR REPLACE INTO entries(key, value) VALUES('" + key + "', " + valueSql + ")";
   EXPECT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK) << sqlite3_errmsg(db);
   sqlite3_close(db);
 }
@@ -71,8 +71,8 @@ struct Case {
 
 const Expected kPlaceholder{18240, 7, 21, "you", std::nullopt};
 
-void storeStats(std::int64_t voice, std::int64_t streak, std::int64_t best, const std::optional<std::string>& name,
-                double updatedAt) {
+void storeStats(std::int64_t voice, std::int64_t streak, std::int64_t best,
+                const std::optional<std::string>& name, double updatedAt) {
   auto store = shared::SharedStore::open();
   ASSERT_TRUE(store);
   store->setInteger(shared::keys::kVoiceSeconds, voice);
@@ -88,13 +88,17 @@ void expectStats(const WidgetStats& stats, const Expected& expected, const std::
   EXPECT_EQ(stats.bestStreak, expected.bestStreak) << name;
   EXPECT_EQ(stats.username, expected.username) << name;
   const double updatedAt = secondsSince1970(stats.updatedAt);
-  EXPECT_DOUBLE_EQ(updatedAt, expected.updatedAt.value_or(secondsSince1970(WidgetStats::placeholder().updatedAt)))
+  EXPECT_DOUBLE_EQ(updatedAt,
+                   expected.updatedAt.value_or(secondsSince1970(WidgetStats::placeholder().updatedAt)))
       << name;
 }
 
 TEST(WidgetStats, RecordAndTimelineFromARealStore) {
   const std::vector<Case> cases = {
-      {"empty store", [](const auto&) { ASSERT_TRUE(shared::SharedStore::open()); }, false, {0, 0, 0, "", 0.0}},
+      {"empty store",
+       [](const auto&) { ASSERT_TRUE(shared::SharedStore::open()); },
+       false,
+       {0, 0, 0, "", 0.0}},
       {"unavailable suite",
        [](const testsupport::TempDataDir& dir) {
          // A suite folder others can read is not private: the suite refuses to open.
@@ -103,14 +107,24 @@ TEST(WidgetStats, RecordAndTimelineFromARealStore) {
          ASSERT_FALSE(shared::SharedStore::open());
        },
        false, kPlaceholder},
-      {"preview ignores stored data", [](const auto&) { storeStats(60, 1, 2, "ann", 5.0); }, true, kPlaceholder},
-      {"stored values", [](const auto&) { storeStats(5400, 1, 30, "ann", 1700000000.5); }, false,
+      {"preview ignores stored data", [](const auto&) { storeStats(60, 1, 2, "ann", 5.0); }, true,
+       kPlaceholder},
+      {"stored values",
+       [](const auto&) { storeStats(5400, 1, 30, "ann", 1700000000.5); },
+       false,
        {5400, 1, 30, "ann", 1700000000.5}},
-      {"negative values", [](const auto&) { storeStats(-61, -3, -1, "neg", -12.25); }, false, {-61, -3, -1, "neg", -12.25}},
-      {"missing name", [](const auto&) { storeStats(1, 2, 3, std::nullopt, 4.0); }, false, {1, 2, 3, "", 4.0}},
+      {"negative values",
+       [](const auto&) { storeStats(-61, -3, -1, "neg", -12.25); },
+       false,
+       {-61, -3, -1, "neg", -12.25}},
+      {"missing name",
+       [](const auto&) { storeStats(1, 2, 3, std::nullopt, 4.0); },
+       false,
+       {1, 2, 3, "", 4.0}},
       {"extreme values",
        [](const auto&) {
-         storeStats(std::numeric_limits<std::int64_t>::min(), std::numeric_limits<std::int64_t>::max(), 0, "", 1e300);
+         storeStats(std::numeric_limits<std::int64_t>::min(), std::numeric_limits<std::int64_t>::max(), 0, "",
+                    1e300);
        },
        false,
        {std::numeric_limits<std::int64_t>::min(), std::numeric_limits<std::int64_t>::max(), 0, "", 1e300}},
@@ -124,15 +138,18 @@ TEST(WidgetStats, RecordAndTimelineFromARealStore) {
          store->setString(shared::keys::kStatsUpdatedAt, "yesterday");
          writeRaw(dir.suiteFile(shared::kSuiteName), shared::keys::kBestStreak, "X'00ff'");
        },
-       false, {0, 0, 0, "", 0.0}},
+       false,
+       {0, 0, 0, "", 0.0}},
       {"null values",
        [](const testsupport::TempDataDir& dir) {
          ASSERT_TRUE(shared::SharedStore::open());
-         for (const char* key : {shared::keys::kVoiceSeconds, shared::keys::kUsername, shared::keys::kStatsUpdatedAt}) {
+         for (const char* key :
+              {shared::keys::kVoiceSeconds, shared::keys::kUsername, shared::keys::kStatsUpdatedAt}) {
            writeRaw(dir.suiteFile(shared::kSuiteName), key, "NULL");
          }
        },
-       false, {0, 0, 0, "", 0.0}},
+       false,
+       {0, 0, 0, "", 0.0}},
   };
 
   for (const Case& c : cases) {
@@ -142,7 +159,8 @@ TEST(WidgetStats, RecordAndTimelineFromARealStore) {
     const SteppingClock clock;
     const OddCalendar calendar;
     const StatsProvider provider(clock, calendar);
-    const TimelineProviderContext context{platform::widgethost::WidgetFamily::systemSmall, {170, 170}, c.preview};
+    const TimelineProviderContext context{
+        platform::widgethost::WidgetFamily::systemSmall, {170, 170}, c.preview};
 
     int snapshots = 0;
     provider.getSnapshot(context, [&](StatsEntry entry) {

@@ -1,5 +1,4 @@
 #include <gtest/gtest.h>
-
 #include <libintl.h>
 
 #include <clocale>
@@ -57,9 +56,19 @@ std::vector<std::string> textsOf(const platform::render::View& view) {
 
 TEST(VoiceTimeText, HoursFromOneHourMinutesBelow) {
   const std::vector<std::pair<std::int64_t, std::string>> cases = {
-      {0, "0m"},          {59, "0m"},          {60, "1m"},          {3599, "59m"},       {3600, "1.0h"},
-      {5400, "1.5h"},     {18240, "5.1h"},     {36000, "10.0h"},    {-1, "0m"},          {-61, "-1m"},
-      {-7200, "-120m"},   {4500, "1.2h"},      {kMin, "-153722867280912930m"},
+      {0, "0m"},
+      {59, "0m"},
+      {60, "1m"},
+      {3599, "59m"},
+      {3600, "1.0h"},
+      {5400, "1.5h"},
+      {18240, "5.1h"},
+      {36000, "10.0h"},
+      {-1, "0m"},
+      {-61, "-1m"},
+      {-7200, "-120m"},
+      {4500, "1.2h"},
+      {kMin, "-153722867280912930m"},
       {kMax, "2562047788015215.5h"},
   };
   for (const auto& [seconds, text] : cases) EXPECT_EQ(voiceTimeText(withVoice(seconds)), text) << seconds;
@@ -75,9 +84,13 @@ TEST(WidgetTexts, StreakAndPillTexts) {
       {1, 1, {"STREAK", "1", "day", "Best 1"}, {"VOICE TIME", "5.1h", "Streak", "1d", "Best", "1d"}},
       {0, 0, {"STREAK", "0", "days", "Best 0"}, {"VOICE TIME", "5.1h", "Streak", "0d", "Best", "0d"}},
       {2, -1, {"STREAK", "2", "days", "Best -1"}, {"VOICE TIME", "5.1h", "Streak", "2d", "Best", "-1d"}},
-      {-3, kMax, {"STREAK", "-3", "days", "Best 9223372036854775807"},
+      {-3,
+       kMax,
+       {"STREAK", "-3", "days", "Best 9223372036854775807"},
        {"VOICE TIME", "5.1h", "Streak", "-3d", "Best", "9223372036854775807d"}},
-      {kMin, 0, {"STREAK", "-9223372036854775808", "days", "Best 0"},
+      {kMin,
+       0,
+       {"STREAK", "-9223372036854775808", "days", "Best 0"},
        {"VOICE TIME", "5.1h", "Streak", "-9223372036854775808d", "Best", "0d"}},
   };
   for (const Case& c : cases) {
@@ -101,7 +114,8 @@ struct CommaPunctuation : std::numpunct<char> {
 std::optional<std::filesystem::path> buildGermanLocale(const std::filesystem::path& root) {
   const auto folder = root / "locales";
   std::filesystem::create_directories(folder);
-  const std::string command = "localedef -i de_DE -f UTF-8 '" + (folder / "de_DE.UTF-8").string() + "' >/dev/null 2>&1";
+  const std::string command =
+      "localedef -i de_DE -f UTF-8 '" + (folder / "de_DE.UTF-8").string() + "' >/dev/null 2>&1";
   if (std::system(command.c_str()) != 0) return std::nullopt;
   return folder;
 }
@@ -144,8 +158,8 @@ TEST(WidgetTexts, TranslationsAreUsedButNeverAsFormats) {
        << "msgid \"Best %lld\"\nmsgstr \"Rekord: %1$lld (100%%)\"\n\n"
        << "msgid \"%lld\"\nmsgstr \"%s%n\"\n";
   }
-  const std::string compile = "msgfmt -o '" + (messages / "sorn-widgets.mo").string() + "' '" +
-                              (dir.root() / "de.po").string() + "'";
+  const std::string compile =
+      "msgfmt -o '" + (messages / "sorn-widgets.mo").string() + "' '" + (dir.root() / "de.po").string() + "'";
   ASSERT_EQ(std::system(compile.c_str()), 0) << "gettext (msgfmt) is a dependency";
 
   localized("day");  // the text domain's own binding first, then ours over it

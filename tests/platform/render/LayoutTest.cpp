@@ -98,8 +98,10 @@ TEST(Layout, StacksShareTheirLengthAsDeclared) {
 }
 
 TEST(Layout, ModifiersPadFrameAndWrap) {
-  const View framed = View(Text("abc")).padding(EdgeInsets{1, 2, 3, 4}).frame(
-      {.maxWidth = infinity, .maxHeight = infinity, .alignment = Alignment::leading()});
+  const View framed =
+      View(Text("abc"))
+          .padding(EdgeInsets{1, 2, 3, 4})
+          .frame({.maxWidth = infinity, .maxHeight = infinity, .alignment = Alignment::leading()});
   const View padded = View(Text("abc")).padding(14);
   const View coloured = View(Text("abc")).padding(5).background(Color::sRGB8(1, 2, 3)).clipShape({7});
 
@@ -130,7 +132,9 @@ TEST(Layout, ModifiersPadFrameAndWrap) {
 
 TEST(Layout, FindsTextsAndContainerBackground) {
   const Color colour = Color::sRGB8(57, 58, 63);
-  const View view = View(VStack{HorizontalAlignment::leading, 0, {Text("one"), HStack{VerticalAlignment::center, 0, {Text("two")}}}})
+  const View view = View(VStack{HorizontalAlignment::leading,
+                                0,
+                                {Text("one"), HStack{VerticalAlignment::center, 0, {Text("two")}}}})
                         .padding(3)
                         .containerBackground(colour);
   const Placed placed = place(view, {100, 100});

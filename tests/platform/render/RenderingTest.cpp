@@ -1,13 +1,12 @@
-#include <gtest/gtest.h>
-
 #include <cairo.h>
+#include <gtest/gtest.h>
 
 #include <cstring>
 #include <memory>
 #include <string>
 
-#include "platform/render/Path.h"
 #include "platform/render/PangoTextEngine.h"
+#include "platform/render/Path.h"
 #include "platform/render/Symbols.h"
 #include "platform/render/ViewRenderer.h"
 
@@ -23,11 +22,12 @@ struct Pixel {
 
 Pixel pixelAt(cairo_surface_t* surface, int x, int y) {
   cairo_surface_flush(surface);
-  const unsigned char* row = cairo_image_surface_get_data(surface) + y * cairo_image_surface_get_stride(surface);
+  const unsigned char* row =
+      cairo_image_surface_get_data(surface) + y * cairo_image_surface_get_stride(surface);
   std::uint32_t argb = 0;
   std::memcpy(&argb, row + x * 4, 4);
-  return {static_cast<int>((argb >> 16) & 0xff), static_cast<int>((argb >> 8) & 0xff), static_cast<int>(argb & 0xff),
-          static_cast<int>(argb >> 24)};
+  return {static_cast<int>((argb >> 16) & 0xff), static_cast<int>((argb >> 8) & 0xff),
+          static_cast<int>(argb & 0xff), static_cast<int>(argb >> 24)};
 }
 
 TEST(Path, ContinuousCornersStayInsideTheirRectangle) {
@@ -120,7 +120,8 @@ TEST(ViewRenderer, DrawsExactColoursClippedToContinuousCorners) {
     EXPECT_EQ(pixelAt(surface.get(), left, top).alpha, 0) << padding;
     EXPECT_EQ(pixelAt(surface.get(), left, static_cast<int>(frame.maxY() * 2) - 1).alpha, 0) << padding;
     if (padding > 0) {
-      const Pixel inside = pixelAt(surface.get(), left + 10, static_cast<int>((frame.y + frame.height / 2) * 2));
+      const Pixel inside =
+          pixelAt(surface.get(), left + 10, static_cast<int>((frame.y + frame.height / 2) * 2));
       EXPECT_EQ(inside.red, 68);
       EXPECT_EQ(inside.green, 69);
       EXPECT_EQ(inside.blue, 74);
@@ -130,7 +131,8 @@ TEST(ViewRenderer, DrawsExactColoursClippedToContinuousCorners) {
     const LaidOutView* drawn = findText(placed, "MMMM");
     ASSERT_NE(drawn, nullptr);
     bool inked = false;
-    for (int y = static_cast<int>(drawn->frame.y * 2); y < static_cast<int>(drawn->frame.maxY() * 2) && !inked; ++y) {
+    for (int y = static_cast<int>(drawn->frame.y * 2);
+         y < static_cast<int>(drawn->frame.maxY() * 2) && !inked; ++y) {
       for (int x = static_cast<int>(drawn->frame.x * 2); x < static_cast<int>(drawn->frame.maxX() * 2); ++x) {
         const Pixel p = pixelAt(surface.get(), x, y);
         if (p.red == 236 && p.green == 238 && p.blue == 245) {

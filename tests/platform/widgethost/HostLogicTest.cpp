@@ -23,10 +23,12 @@ struct TestEntry {
 class NoProvider final : public TimelineProvider<TestEntry> {
  public:
   TestEntry placeholder(const TimelineProviderContext&) const override { return {}; }
-  void getSnapshot(const TimelineProviderContext&, const std::function<void(TestEntry)>& completion) const override {
+  void getSnapshot(const TimelineProviderContext&,
+                   const std::function<void(TestEntry)>& completion) const override {
     completion({});
   }
-  void getTimeline(const TimelineProviderContext&, const std::function<void(Timeline<TestEntry>)>& completion) const override {
+  void getTimeline(const TimelineProviderContext&,
+                   const std::function<void(Timeline<TestEntry>)>& completion) const override {
     completion({});
   }
 };
@@ -52,7 +54,8 @@ class ThreeWidgets final : public WidgetBundle {
   std::vector<std::unique_ptr<Widget>> body() const override {
     std::vector<std::unique_ptr<Widget>> widgets;
     widgets.push_back(std::make_unique<NamedWidget>("A", std::vector{WidgetFamily::systemSmall}));
-    widgets.push_back(std::make_unique<NamedWidget>("B", std::vector{WidgetFamily::systemMedium, WidgetFamily::systemSmall}));
+    widgets.push_back(std::make_unique<NamedWidget>(
+        "B", std::vector{WidgetFamily::systemMedium, WidgetFamily::systemSmall}));
     widgets.push_back(std::make_unique<NamedWidget>("C", std::nullopt));
     return widgets;
   }
@@ -118,7 +121,8 @@ TEST(HostOptions, ParsesTheCommandLine) {
 
 ViewTimeline timelineAt(std::vector<double> entrySeconds, double reloadSeconds) {
   ViewTimeline timeline{{}, TimelineReloadPolicy::after(dateFromSecondsSince1970(reloadSeconds))};
-  for (double seconds : entrySeconds) timeline.entries.push_back({dateFromSecondsSince1970(seconds), render::Text("e")});
+  for (double seconds : entrySeconds)
+    timeline.entries.push_back({dateFromSecondsSince1970(seconds), render::Text("e")});
   return timeline;
 }
 

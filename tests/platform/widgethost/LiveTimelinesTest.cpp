@@ -1,6 +1,5 @@
-#include <gtest/gtest.h>
-
 #include <glib.h>
+#include <gtest/gtest.h>
 
 #include <atomic>
 #include <chrono>
@@ -25,7 +24,8 @@ class CountingProvider final : public TimelineProvider<CountEntry> {
   explicit CountingProvider(std::chrono::duration<double> reloadAfter, bool answers = true)
       : reloadAfter_(reloadAfter), answers_(answers) {}
   CountEntry placeholder(const TimelineProviderContext&) const override { return {}; }
-  void getSnapshot(const TimelineProviderContext&, const std::function<void(CountEntry)>& completion) const override {
+  void getSnapshot(const TimelineProviderContext&,
+                   const std::function<void(CountEntry)>& completion) const override {
     completion({});
   }
   void getTimeline(const TimelineProviderContext& context,
@@ -44,8 +44,9 @@ class CountingProvider final : public TimelineProvider<CountEntry> {
 };
 
 PlacedWidget placedWith(std::shared_ptr<const CountingProvider> provider) {
-  StaticConfiguration configuration("Count", std::move(provider),
-                                    [](const CountEntry& entry) { return render::Text(std::to_string(entry.number)); });
+  StaticConfiguration configuration("Count", std::move(provider), [](const CountEntry& entry) {
+    return render::Text(std::to_string(entry.number));
+  });
   return {std::move(configuration), WidgetFamily::systemSmall};
 }
 
@@ -68,10 +69,11 @@ bool spinUntil(const std::function<bool()>& done, double seconds) {
 
 TEST(LiveTimelines, AsksAtOnceOnReloadAndAgainAfterTheReloadDate) {
   int changes = 0;
-  LiveTimelines timelines({placedWith(std::make_shared<const CountingProvider>(std::chrono::seconds(1))),
-                           placedWith(std::make_shared<const CountingProvider>(std::chrono::hours(1))),
-                           placedWith(std::make_shared<const CountingProvider>(std::chrono::hours(1), false))},
-                          Clock::system(), [&changes] { ++changes; });
+  LiveTimelines timelines(
+      {placedWith(std::make_shared<const CountingProvider>(std::chrono::seconds(1))),
+       placedWith(std::make_shared<const CountingProvider>(std::chrono::hours(1))),
+       placedWith(std::make_shared<const CountingProvider>(std::chrono::hours(1), false))},
+      Clock::system(), [&changes] { ++changes; });
   // Every placed widget is asked at once and shows its entry.
   EXPECT_EQ(timelines.timelineRequests(0), 1);
   EXPECT_EQ(timelines.timelineRequests(1), 1);
