@@ -120,36 +120,4 @@ TEST(CoordinatorPolicy, AnEmptyServiceDomainMakesNoHostAServiceHost) {
   }
 }
 
-TEST(WebUrlParser, TakesApartWhatTheDecisionsLookAt) {
-  struct Case {
-    const char* text;
-    const char* scheme;
-    const char* host;  // nullptr: none
-  };
-  const Case cases[] = {
-      {"HTTPS://App.Sorn.Chat:8443/x?y#z", "https", "App.Sorn.Chat"},
-      {"https://sorn.chat@evil.example/", "https", "evil.example"},
-      {"https://[::1]:8080/", "https", "::1"},
-      {"mailto:help@sorn.chat", "mailto", nullptr},
-      {"about:blank", "about", nullptr},
-      {"file:///etc/passwd", "file", nullptr},
-      {"blob:https://app.sorn.chat/id", "blob", nullptr},
-      {"https://exa%zzmple/", "https", nullptr},
-      {"no url at all", "", nullptr},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.text);
-    const auto url = app::parseWebUrl(c.text);
-    ASSERT_TRUE(url.has_value());
-    EXPECT_EQ(url->text, c.text);
-    EXPECT_EQ(url->scheme, c.scheme);
-    EXPECT_EQ(url->host.has_value(), c.host != nullptr);
-    if (c.host != nullptr && url->host) {
-      EXPECT_EQ(*url->host, c.host);
-    }
-  }
-  EXPECT_FALSE(app::parseWebUrl(nullptr).has_value());
-  EXPECT_FALSE(app::parseWebUrl("").has_value());
-}
-
 }  // namespace
