@@ -9,7 +9,7 @@ namespace widgets {
 
 // The timeline provider of both widgets. Keeps no state between calls; each call reads
 // what it needs afresh and completes exactly once, on the calling thread, before it
-// returns. Any thread.
+// returns. Any thread. The clock and calendar it is given must outlive it.
 class StatsProvider final : public platform::widgethost::TimelineProvider<StatsEntry> {
  public:
   using Context = platform::widgethost::TimelineProviderContext;
