@@ -44,7 +44,7 @@ class Coordinator {
                          const std::function<void(const std::string&)>& loadInAskingWebView) const;
 
  private:
-  bool hasServiceHost(const WebUrl& url) const;
+  [[nodiscard]] bool hasServiceHost(const WebUrl& url) const;
   void handleStats(const nlohmann::json& body) const;
   void handleVoiceJoined(const nlohmann::json& body) const;
   void handleVoiceLeft() const;

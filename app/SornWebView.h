@@ -16,14 +16,14 @@ class SornWebView {
   explicit SornWebView(std::string url) : url_(std::move(url)) {}
 
   // The page loaded when the web view is created; never changes afterwards.
-  const std::string& url() const { return url_; }
+  [[nodiscard]] const std::string& url() const { return url_; }
 
   // A Coordinator wired to the desktop's services and the process's broadcast picker.
   static std::shared_ptr<Coordinator> makeCoordinator();
 
   // The configured web view (a floating reference), already loading `url`. The web view
   // keeps the Coordinator for as long as it lives.
-  GtkWidget* makeUIView(const std::shared_ptr<Coordinator>& coordinator) const;
+  [[nodiscard]] GtkWidget* makeUIView(const std::shared_ptr<Coordinator>& coordinator) const;
 
  private:
   const std::string url_;

@@ -2,6 +2,7 @@
 
 #include <gio/gio.h>
 
+#include <algorithm>
 #include <array>
 #include <string_view>
 
@@ -10,10 +11,7 @@ namespace {
 
 bool leavesTheApp(std::string_view scheme) {
   constexpr std::array<std::string_view, 5> kSchemes = {"http", "https", "mailto", "tel", "sms"};
-  for (std::string_view allowed : kSchemes) {
-    if (scheme == allowed) return true;
-  }
-  return false;
+  return std::ranges::find(kSchemes, scheme) != kSchemes.end();
 }
 
 }  // namespace
@@ -28,7 +26,7 @@ void SystemOpener::openExternally(const std::string& url) {
   const char* scheme = g_uri_peek_scheme(url.c_str());
   if (scheme == nullptr || !leavesTheApp(scheme)) return;
   GError* error = nullptr;
-  if (!g_app_info_launch_default_for_uri(url.c_str(), nullptr, &error)) g_clear_error(&error);
+  if (g_app_info_launch_default_for_uri(url.c_str(), nullptr, &error) == FALSE) g_clear_error(&error);
 }
 
 }  // namespace platform::desktop

@@ -19,7 +19,7 @@ void WidgetCenter::reloadAllTimelines() {
     return;
   }
   // A broadcast signal: whoever listens (a widget host, or nobody) takes it from the bus.
-  if (!g_dbus_connection_emit_signal(bus.get(), nullptr, kObjectPath, kInterface, kReloadSignal, nullptr, &error)) {
+  if (g_dbus_connection_emit_signal(bus.get(), nullptr, kObjectPath, kInterface, kReloadSignal, nullptr, &error) == FALSE) {
     g_clear_error(&error);
     return;
   }
