@@ -1,8 +1,13 @@
 // sorn-broadcast: the broadcast extension. The broadcast picker starts it once the user
 // confirms the chooser sheet; it runs one broadcast with SampleHandler and exits.
+#include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <memory>
+#include <mutex>
+#include <stop_token>
 #include <string_view>
+#include <thread>
 
 #include "broadcast/SampleHandler.h"
 #include "broadcast/ScreenFramePipe.h"
@@ -14,12 +19,31 @@ namespace {
 
 constexpr int kUsageStatus = 2;
 
+void printCounters() {
+  auto counters = broadcast::ScreenFramePipe::shared().counters();
+  std::printf("framesReceived=%lld framesDropped=%lld\n", static_cast<long long>(counters.framesReceived),
+              static_cast<long long>(counters.framesDropped));
+  std::fflush(stdout);
+}
+
+// With --stats, a thread of its own prints the pipe's counters once a second until the
+// broadcast ends, so that a test or a curious user sees frames flow.
+std::jthread startCounterReports() {
+  return std::jthread([](const std::stop_token& stop) {
+    std::mutex mutex;
+    std::condition_variable_any stopped;
+    std::unique_lock lock(mutex);
+    while (!stopped.wait_for(lock, stop, std::chrono::seconds(1), [&stop] { return stop.stop_requested(); }))
+      printCounters();
+  });
+}
+
 void printUsage(std::FILE* to) {
   std::fputs(
       "usage: sorn-broadcast [--capture=screen|test-pattern] [--stats]\n"
       "  --capture=screen        share the X11 screen (the default)\n"
       "  --capture=test-pattern  share a moving test picture (tests, headless demos)\n"
-      "  --stats                 print the frame pipe's counters when the broadcast ends\n",
+      "  --stats                 print the frame pipe's counters each second and at the end\n",
       to);
 }
 
@@ -53,15 +77,16 @@ int main(int argc, char** argv) {
   }
 
   platform::http::installSharedTransport(platform::http::CurlSession::shared());
+  std::jthread counterReports;
+  if (printStats) counterReports = startCounterReports();
   auto handler = std::make_shared<broadcast::SampleHandler>();
   int status = platform::screencast::runBroadcastExtension(
       handler,
       {.captureDescription = platform::screencast::captureDescription(source), .showIndicator = true});
-
   if (printStats) {
-    auto counters = broadcast::ScreenFramePipe::shared().counters();
-    std::printf("framesReceived=%lld framesDropped=%lld\n", static_cast<long long>(counters.framesReceived),
-                static_cast<long long>(counters.framesDropped));
+    counterReports.request_stop();
+    counterReports.join();
+    printCounters();
   }
   return status;
 }

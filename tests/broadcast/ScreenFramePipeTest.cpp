@@ -117,7 +117,7 @@ TEST_F(ScreenFramePipeTest, AFrameAcceptedBeforeTheStopWorkRanIsNotCountedAndFre
   EXPECT_EQ(fakeSampleStats().imageLookups.load(), 0);
   EXPECT_EQ(fakeSampleStats().alive.load(), 0);
 
-  pipe.start(kSignaling, "scr-2", "screen-ios-2");
+  startAndSettle("scr-2");
   submitNewFrame();
   EXPECT_EQ(pipe.counters().framesReceived, 1);
 }

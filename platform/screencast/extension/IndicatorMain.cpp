@@ -47,6 +47,7 @@ void showError(Indicator& indicator, const char* description) {
   gtk_label_set_text(indicator.title, "Screen sharing stopped");
   gtk_label_set_text(indicator.detail, description);
   gtk_button_set_label(indicator.button, "Close");
+  gtk_widget_remove_css_class(GTK_WIDGET(indicator.button), "destructive-action");
   gtk_widget_set_sensitive(GTK_WIDGET(indicator.button), TRUE);
   g_timeout_add_seconds(
       kErrorDisplaySeconds,
@@ -113,6 +114,9 @@ GtkLabel* makeLabel(const char* text, const char* cssClass) {
 }  // namespace
 
 int main() {
+  // Two labels and a button do not need a GL context; drawing them with Cairo keeps the
+  // indicator small. A renderer the user chose is kept.
+  g_setenv("GSK_RENDERER", "cairo", FALSE);
   if (!gtk_init_check()) return 2;
   g_object_set(gtk_settings_get_default(), "gtk-application-prefer-dark-theme", TRUE, nullptr);
 
