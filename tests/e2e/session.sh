@@ -1,0 +1,119 @@
+#!/usr/bin/env bash
+# One end-to-end scenario: the demo service, sorn-widgets and sorn started as a user's
+# session starts them, on a private data folder, driven through the dashboard page.
+#   session.sh SCENARIO DEMO_BIN_DIR
+# Needs a display and a session bus (scripts/test provides both).
+set -uo pipefail
+scenario=$1
+bin=$2
+port=8765
+base="http://localhost:$port"
+
+for program in sorn sorn-widgets sorn-broadcast sorn-demo-service; do
+  if [ ! -x "$bin/$program" ]; then
+    echo "SKIP: $bin/$program is missing; build the demo preset first (scripts/test does)"
+    exit 77
+  fi
+done
+[ -n "${DISPLAY:-}" ] && [ -n "${DBUS_SESSION_BUS_ADDRESS:-}" ] || { echo "needs a display and a session bus"; exit 1; }
+
+work=$(mktemp -d /tmp/sorn-e2e-XXXXXX)
+export XDG_DATA_HOME="$work/data" XDG_CACHE_HOME="$work/cache" XDG_CONFIG_HOME="$work/config"
+mkdir -p "$XDG_DATA_HOME" "$XDG_CACHE_HOME" "$XDG_CONFIG_HOME"
+store="$XDG_DATA_HOME/app-groups/group.com.tarnwell.sorn/suite.sqlite3"
+pids=()
+
+fail() { echo "FAIL: $*"; echo "--- app output:"; cat "$work/app.log" 2>/dev/null; exit 1; }
+cleanup() {
+  pkill -TERM -f "^$bin/sorn-broadcast" 2>/dev/null
+  for pid in "${pids[@]}"; do kill -TERM "$pid" 2>/dev/null; done
+  for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null; done
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+# wait_for SECONDS COMMAND...: retries the command until it succeeds or time runs out.
+wait_for() {
+  local deadline=$((SECONDS + $1)); shift
+  until "$@" >/dev/null 2>&1; do
+    [ "$SECONDS" -lt "$deadline" ] || return 1
+    sleep 0.2
+  done
+}
+value() { sqlite3 -readonly "$store" "SELECT value FROM entries WHERE key = '$1'" 2>/dev/null; }
+value_is() { [ "$(value "$1")" = "$2" ]; }
+post() { curl -sf -o /dev/null -X POST -H 'Content-Type: application/json' -d "$1" "$base/demo/page-actions"; }
+state() { curl -sf "$base/demo/state"; }
+window() { xdotool search --onlyvisible --name "$1" | head -n 1 | grep .; }
+shot() { import -window "$1" "$2" 2>/dev/null; }
+pixels_differ() { shot "$1" "$work/now.png" && ! compare -metric AE "$2" "$work/now.png" null: 2>/dev/null; }
+
+curl -s -o /dev/null "$base/" && fail "port $port is taken; stop the demo first"
+"$bin/sorn-demo-service" --port "$port" >"$work/service.log" 2>&1 &
+pids+=($!)
+wait_for 10 curl -sf -o /dev/null "$base/sorn/dashboard" || fail "demo service did not start"
+"$bin/sorn-widgets" >"$work/widgets.log" 2>&1 &
+pids+=($!)
+"$bin/sorn" >"$work/app.log" 2>&1 &
+pids+=($!)
+wait_for 30 window '^Sorn$' || fail "the app window did not appear"
+widgets=$(wait_for 15 window '^Sorn Widgets$' && window '^Sorn Widgets$') || fail "the widget window did not appear"
+# The page polls for queued actions once its scripts run; wait until it took a probe.
+post '{"type":"e2e-probe"}'
+wait_for 30 bash -c "[ \"\$(curl -s -o /dev/null -w '%{http_code}' $base/demo/page-actions/next)\" = 204 ]" ||
+  fail "the dashboard never loaded in the app"
+
+join_voice() {
+  post "{\"type\":\"voiceJoined\",\"token\":\"demo-token-7f3a\",\"channel_id\":\"lounge\",\"session_id\":\"voice-session-1\",\"api_base\":\"$base/v1/api\"}"
+  wait_for 10 value_is screen.channelId lounge || fail "voiceJoined did not store the credentials"
+}
+confirm_sheet() {
+  local sheet
+  sheet=$(wait_for 15 window '^Screen Broadcast$' && window '^Screen Broadcast$') || fail "the chooser sheet did not open"
+  # No window manager runs under Xvfb, so give the sheet the focus directly.
+  xdotool windowfocus --sync "$sheet" key Return || fail "could not confirm the sheet"
+}
+
+case "$scenario" in
+  stats-reach-widgets)
+    dbus-monitor --session "type='signal',interface='com.tarnwell.sorn.WidgetCenter'" >"$work/bus.log" 2>&1 &
+    pids+=($!)
+    sleep 1
+    shot "$widgets" "$work/before.png" || fail "no screenshot of the widgets"
+    post '{"type":"stats","voice_seconds":5400,"streak_days":3,"best_streak":12,"username":"e2e"}'
+    wait_for 10 value_is stats.voiceSeconds 5400 || fail "stats not stored"
+    value_is stats.streakDays 3 && value_is stats.bestStreak 12 && value_is stats.username e2e || fail "stats stored wrong"
+    wait_for 10 grep -q 'member=ReloadAllTimelines' "$work/bus.log" || fail "no reload signal on the bus"
+    wait_for 10 pixels_differ "$widgets" "$work/before.png" || fail "the widgets did not redraw"
+    ;;
+  screen-share)
+    join_voice
+    post '{"type":"startScreenShare"}'
+    confirm_sheet
+    wait_for 20 bash -c "curl -sf $base/demo/state | grep -q '\"channelId\":\"lounge\",\"id\":\"[^\"]*\",\"open\":true,\"primarySessionId\":\"voice-session-1\"'" ||
+      fail "no screen session opened: $(state)"
+    value_is screen.active 1 || fail "screen.active is not true while sharing"
+    [ "$(state | grep -o '"open":true' | wc -l)" = 1 ] || fail "more than one session open: $(state)"
+    broadcast=$(pgrep -f "^$bin/sorn-broadcast --capture=screen") || fail "sorn-broadcast is not running"
+    kill -TERM "$broadcast"
+    wait_for 10 bash -c "! kill -0 $broadcast" || fail "sorn-broadcast did not stop"
+    wait_for 5 bash -c "curl -sf $base/demo/state | grep -q '\"open\":false'" || fail "the session was not closed: $(state)"
+    state | grep -q '"open":true' && fail "a session stayed open: $(state)"
+    value_is screen.active 0 || fail "screen.active did not end false"
+    ;;
+  refused-without-channel)
+    join_voice
+    post '{"type":"voiceLeft"}'
+    wait_for 10 bash -c "[ -z \"\$(sqlite3 -readonly '$store' \"SELECT value FROM entries WHERE key='screen.channelId'\")\" ]" ||
+      fail "voiceLeft did not remove the credentials"
+    value_is screen.active 0 || fail "voiceLeft did not store screen.active false"
+    post '{"type":"startScreenShare"}'
+    confirm_sheet
+    wait_for 20 grep -qF "Join a Sorn voice channel before sharing your screen." "$work/app.log" ||
+      fail "the broadcast was not refused with the expected text"
+    state | grep -q '"screenSessions":\[\]' || fail "a session was opened without a channel: $(state)"
+    value_is screen.active 0 || fail "a refused broadcast changed screen.active"
+    ;;
+  *) fail "unknown scenario $scenario" ;;
+esac
+echo "PASS: $scenario"
