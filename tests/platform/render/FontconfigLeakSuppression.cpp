@@ -1,10 +1,5 @@
-// Linked into the tests that lay out or draw text. Fontconfig keeps its configuration
-// for the life of the process and frees it only on an explicit FcFini(), which Pango
-// never calls; LeakSanitizer would count that as a leak at exit. Everything else stays
-// checked.
-
-extern "C" const char* __lsan_default_suppressions();  // NOLINT(bugprone-reserved-identifier)
-
+// Fontconfig keeps its configuration for the life of the process (it frees it only in an
+// FcFini() that Pango never calls): not a leak for LeakSanitizer. Everything else stays checked.
 extern "C" const char* __lsan_default_suppressions() {  // NOLINT(bugprone-reserved-identifier)
   return "leak:libfontconfig.so\n";
 }
