@@ -3,46 +3,86 @@
 #include <gtk/gtk.h>
 #include <webkit/webkit.h>
 
-#include <chrono>
-#include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
-#include "app/Coordinator.h"
+#include "app/RootView.h"
+#include "app/SornWebView.h"
+#include "tests/support/MainLoopSpin.h"
 
 namespace apptest {
 
-// The real SornWebView in the RootView layout in a window on the test's display,
-// wired to a Coordinator of the test's choosing. Main thread.
+// The real SornWebView in the RootView layout in a window on the test's display, wired
+// to a Coordinator of the test's choosing. Main thread.
 class WebViewHarness {
  public:
-  WebViewHarness(const std::string& url, app::CoordinatorServices services, const std::string& serviceDomain);
-  ~WebViewHarness();
+  WebViewHarness(const std::string& url, app::CoordinatorServices services, const std::string& domain) {
+    gtk_init();
+    window_ = GTK_WINDOW(gtk_window_new());
+    gtk_window_set_default_size(window_, 390, 844);
+    auto coordinator = std::make_shared<app::Coordinator>(std::move(services), domain);
+    gtk_window_set_child(window_, app::RootView::body(app::SornWebView(url), coordinator));
+    webView_ = WEBKIT_WEB_VIEW(gtk_overlay_get_child(GTK_OVERLAY(gtk_window_get_child(window_))));
+    g_signal_connect(webView_, "load-changed",
+                     G_CALLBACK(+[](WebKitWebView*, WebKitLoadEvent event, int* loads) {
+                       if (event == WEBKIT_LOAD_FINISHED) ++*loads;
+                     }),
+                     &loads_);
+    gtk_window_present(window_);
+  }
+  ~WebViewHarness() {
+    g_signal_handlers_disconnect_by_data(webView_, &loads_);
+    gtk_window_destroy(window_);
+    // Let the engine take its processes down before the next test's data folder.
+    testsupport::spinUntil([] { return false; }, std::chrono::milliseconds(100));
+  }
   WebViewHarness(const WebViewHarness&) = delete;
   WebViewHarness& operator=(const WebViewHarness&) = delete;
 
-  GtkWindow* window() const { return window_; }
   WebKitWebView* webView() const { return webView_; }
-  std::string uri() const;
-  // Loads that finished (successfully or not) so far.
-  int finishedLoads() const { return finishedLoads_; }
+  std::string uri() const {
+    return webkit_web_view_get_uri(webView_) ? webkit_web_view_get_uri(webView_) : "";
+  }
+  bool waitForLoads(int count) const {
+    return testsupport::spinUntil([&] { return loads_ >= count; });
+  }
 
-  // Runs the main loop until `done` holds or the limit passes; false on the limit.
-  static bool spinUntil(const std::function<bool()>& done,
-                        std::chrono::milliseconds limit = std::chrono::seconds(30));
-  // Runs the script in the page's main frame (the engine counts it as a user gesture)
-  // and gives the JSON text of its result, or "exception: ..." when it threw.
-  std::string evaluate(const std::string& script);
-  // Evaluates `expression` until it gives `expected` (JSON text) or the limit passes;
-  // the last result either way.
-  std::string waitFor(const std::string& expression, const std::string& expected,
-                      std::chrono::milliseconds limit = std::chrono::seconds(30));
+  // Runs the script in the main frame (the engine counts it as a user gesture); the JSON
+  // text of its result, or "exception: ..." when it threw.
+  std::string evaluate(const std::string& script) {
+    // Shared with the callback, which may come after a timed-out wait has given up.
+    using Result = std::shared_ptr<std::optional<std::string>>;
+    const auto result = std::make_shared<std::optional<std::string>>();
+    auto done = +[](GObject* source, GAsyncResult* asyncResult, gpointer data) {
+      const std::unique_ptr<Result> out(static_cast<Result*>(data));
+      GError* error = nullptr;
+      JSCValue* value =
+          webkit_web_view_evaluate_javascript_finish(WEBKIT_WEB_VIEW(source), asyncResult, &error);
+      char* json = value != nullptr ? jsc_value_to_json(value, 0) : nullptr;
+      **out = value == nullptr  ? std::string("exception: ") + error->message
+              : json != nullptr ? json
+                                : "undefined";
+      g_free(json);
+      g_clear_object(&value);
+      g_clear_error(&error);
+    };
+    webkit_web_view_evaluate_javascript(webView_, script.c_str(), -1, nullptr, nullptr, nullptr, done,
+                                        new Result(result));
+    testsupport::spinUntil([&] { return result->has_value(); });
+    return result->value_or("exception: no answer");
+  }
+  // Evaluates `expression` until it gives `expected` (JSON text) or 30 s pass; the last result.
+  std::string waitFor(const std::string& expression, const std::string& expected) {
+    std::string last;
+    testsupport::spinUntil([&] { return (last = evaluate(expression)) == expected; });
+    return last;
+  }
 
  private:
-  std::shared_ptr<app::Coordinator> coordinator_;
   GtkWindow* window_ = nullptr;
   WebKitWebView* webView_ = nullptr;
-  int finishedLoads_ = 0;
+  int loads_ = 0;
 };
 
 }  // namespace apptest

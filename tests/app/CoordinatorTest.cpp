@@ -1,0 +1,209 @@
+// The Coordinator's decisions; page messages go into a real suite in a temporary folder.
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+#include <sys/stat.h>
+
+#include <map>
+#include <tuple>
+
+#include "app/Coordinator.h"
+#include "app/WebUrlParser.h"
+#include "shared/SharedStore.h"
+#include "shared/StoreKeys.h"
+#include "tests/app/RecordingServices.h"
+#include "tests/support/TempDataDir.h"
+
+namespace {
+
+using apptest::RecordingServices;
+using Events = std::vector<std::string>;
+
+class CoordinatorTest : public testing::Test {
+ protected:
+  // Triggers log each write to the suite in order: "key=<SQL literal>", or "-key" removed.
+  void SetUp() override {
+    ASSERT_TRUE(shared::SharedStore::open().has_value());
+    sqlite3_open_v2(dataDir_.suiteFile(shared::kSuiteName).c_str(), &db_, SQLITE_OPEN_READWRITE, nullptr);
+    sqlite3_busy_timeout(db_, 5000);
+    run(R"(CREATE TABLE log (event TEXT);
+      CREATE TRIGGER i AFTER INSERT ON entries BEGIN INSERT INTO log VALUES (new.key || '=' || quote(new.value)); END;
+      CREATE TRIGGER u AFTER UPDATE ON entries BEGIN INSERT INTO log VALUES (new.key || '=' || quote(new.value)); END;
+      CREATE TRIGGER d AFTER DELETE ON entries BEGIN INSERT INTO log VALUES ('-' || old.key); END;)");
+  }
+  void TearDown() override { sqlite3_close(db_); }
+  Events run(const char* sql) {
+    Events rows;
+    auto collect = [](void* out, int, char** values, char**) {
+      static_cast<Events*>(out)->emplace_back(values[0]);
+      return 0;
+    };
+    EXPECT_EQ(sqlite3_exec(db_, sql, collect, &rows, nullptr), SQLITE_OK) << sqlite3_errmsg(db_);
+    return rows;
+  }
+  Events post(const std::string& json) {
+    coordinator_.userContentController(json);
+    return run("SELECT event FROM log ORDER BY rowid; DELETE FROM log;");
+  }
+  // The writes of one "stats" message with these values.
+  static Events stats(Events values) {
+    const char* names[] = {"voiceSeconds", "streakDays", "bestStreak", "username"};
+    for (int i = 0; i < 4; ++i) values[i] = std::string("stats.") + names[i] + "=" + values[i];
+    values.emplace_back("stats.updatedAt=1700000123.25");
+    return values;
+  }
+
+  testsupport::TempDataDir dataDir_;
+  RecordingServices recorder_;
+  app::Coordinator coordinator_{recorder_.services()};
+  sqlite3* db_ = nullptr;
+};
+
+TEST_F(CoordinatorTest, StatsWritesItsFiveValuesInOrderAndRequestsAReloadEachTime) {
+  EXPECT_EQ(
+      post(R"({"type":"stats","voice_seconds":3600,"streak_days":4,"best_streak":9,"username":"a","x":1})"),
+      stats({"3600", "4", "9", "'a'"}));
+  // Without values (deeply nested junk does not stop it) every value gets its default.
+  const std::string deep = std::string(50'000, '[') + std::string(50'000, ']');
+  EXPECT_EQ(post(R"({"type":"stats","junk":)" + deep + R"(,"username":)" + deep + "}"),
+            stats({"0", "0", "0", "''"}));
+  EXPECT_EQ(recorder_.log, (Events{"reload", "reload"}));
+}
+
+TEST_F(CoordinatorTest, NumbersAreKeptWhenWholeAndWithin64BitsStringsAsTheyAreElseTheDefault) {
+  // -9223372036854775809 is, as a double, exactly -2^63; 4503599627370497 is not a double.
+  const std::map<std::string, Events> numbers = {
+      {"3600", {"3600", "3600.0", "3.6e3"}},
+      {"-2", {"-2", "-2.0"}},
+      {"4503599627370497", {"4503599627370497"}},
+      {"9223372036854775807", {"9223372036854775807"}},
+      {"-9223372036854775808", {"-9223372036854775808", "-9223372036854775809"}},
+      {"0",
+       {"-0.0", "9223372036854775808", "18446744073709551615", "1e20", "-1e300", "12.5", "3600.5",
+        R"("3600")", "true", "null", "[3600]", R"({"n":3600})"}}};
+  for (const auto& [stored, inputs] : numbers) {
+    for (const std::string& n : inputs) {
+      EXPECT_EQ(post(R"({"type":"stats","voice_seconds":)" + n + R"(,"streak_days":)" + n +
+                     R"(,"best_streak":)" + n + "}"),
+                stats({stored, stored, stored, "''"}))
+          << n;
+    }
+  }
+  const std::map<std::string, Events> strings = {
+      {"", {R"("")", "null", "42", "true", R"(["ana"])", R"({"name":"ana"})"}},
+      {"  spaced  ", {R"("  spaced  ")"}},
+      {"ünï 🎧 \"q\" \n ' ; DROP TABLE entries; --", {R"("ünï 🎧 \"q\" \n ' ; DROP TABLE entries; --")"}},
+      {std::string("a\0b", 3), {R"("a\u0000b")"}}};
+  for (const auto& [stored, inputs] : strings) {
+    for (const std::string& json : inputs) {
+      post(R"({"type":"stats","username":)" + json + "}");
+      EXPECT_EQ(shared::SharedStore::open()->string(shared::keys::kUsername), stored) << json;
+    }
+  }
+}
+
+TEST_F(CoordinatorTest, VoiceJoinedWritesTheCredentialsAndVoiceLeftRemovesThemAndClearsScreenActive) {
+  const std::string standard = "'" + std::string(shared::kDefaultApiBase) + "'";
+  const std::tuple<std::string, std::string, std::string> cases[] = {
+      {R"("token":"t","api_base":"https://x.test/v1/api")", "'t'", "'https://x.test/v1/api'"},
+      {R"("token":"t")", "'t'", standard},
+      {R"("token":"t","api_base":"")", "'t'", "''"},
+      {R"("token":"t","api_base":null)", "'t'", standard},
+      {R"("token":"t","api_base":8080)", "'t'", standard},
+      {R"("api_base":"a")", "''", "'a'"}};
+  for (const auto& [fields, token, apiBase] : cases) {
+    // Nothing else, screen.active included, is the app's to touch here.
+    EXPECT_EQ(post(R"({"type":"voiceJoined","channel_id":"c","session_id":"s",)" + fields + "}"),
+              (Events{"screen.accessToken=" + token, "screen.channelId='c'", "screen.primarySessionId='s'",
+                      "screen.apiBase=" + apiBase, "screen.updatedAt=1700000123.25"}))
+        << fields;
+  }
+  EXPECT_EQ(post(R"({"type":"voiceLeft","token":"ignored"})"),
+            (Events{"-screen.accessToken", "-screen.channelId", "-screen.primarySessionId", "-screen.apiBase",
+                    "-screen.updatedAt", "screen.active=0"}));
+  // Again with nothing stored: the flag is stored as false, not removed.
+  EXPECT_EQ(post(R"({"type":"voiceLeft"})"), Events{"screen.active=0"});
+  EXPECT_TRUE(recorder_.log.empty());
+}
+
+TEST_F(CoordinatorTest, StartScreenShareOnlyStartsThePickerAndOtherBodiesAreIgnoredWhole) {
+  EXPECT_TRUE(post(R"({"type":"startScreenShare","quality":"high","token":"x"})").empty());
+  EXPECT_EQ(recorder_.log, Events{"startBroadcast"});
+  // A lone surrogate is no text: that message is dropped rather than stored mangled.
+  // clang-format off
+  const std::string ignored[] = {
+      R"("stats")", R"(["stats"])", "42", "null", "", "not json", R"({"type":"stats")", "{}", R"({"type":5})",
+      R"({"type":null})", R"({"type":["stats"]})", R"({"Type":"stats"})", R"({"type":"Stats"})",
+      R"({"type":"voicejoined","token":"t"})", R"({"type":"VoiceLeft"})", R"({"type":"startscreenshare"})",
+      R"({"type":"stats "})", R"({"type":"unknown"})", std::string(100'000, '[') + std::string(100'000, ']'),
+      R"({"type":"stats","username":"\ud800"})"};
+  // clang-format on
+  for (const std::string& body : ignored) EXPECT_TRUE(post(body).empty()) << body.substr(0, 60);
+  EXPECT_EQ(recorder_.log, Events{"startBroadcast"});
+}
+
+TEST(CoordinatorWithoutStore, StatsStillReloadsWhileTheOtherKindsDoNothingAtAll) {
+  const testsupport::TempDataDir dataDir;
+  // A suite folder others can read is refused, so the suite cannot be opened.
+  std::filesystem::create_directories(dataDir.suiteFolder(shared::kSuiteName));
+  ASSERT_EQ(chmod(dataDir.suiteFolder(shared::kSuiteName).c_str(), 0755), 0);
+  RecordingServices recorder;
+  const app::Coordinator coordinator(recorder.services());
+  for (const char* message : {R"({"type":"stats"})", R"({"type":"voiceJoined","token":"t"})",
+                              R"({"type":"voiceLeft"})", R"({"type":"startScreenShare"})"}) {
+    coordinator.userContentController(message);
+  }
+  EXPECT_EQ(recorder.log, (Events{"reload", "startBroadcast"}));
+  EXPECT_FALSE(std::filesystem::exists(dataDir.suiteFile(shared::kSuiteName)));
+}
+
+// Per service domain, URLs tagged with what the app makes of them. S the service's: stays,
+// a new window loads in place, microphone granted. F foreign: cancelled and handed out, a
+// new window too. I page-internal: stays, a new window goes out. N no URL: allowed, no more.
+const std::map<std::string, Events> kUrls = {
+    {"sorn.chat",
+     {// The bare domain, subdomains, any case, any port, any scheme.
+      "S https://sorn.chat/sorn/dashboard", "S https://app.sorn.chat/sorn/dashboard?tab=1#top",
+      "S https://a.b.sorn.chat/", "S https://SORN.CHAT/", "S https://App.Sorn.Chat:8443/x",
+      "S http://sorn.chat:80/", "S https://user:pw@app.sorn.chat/", "S https://evil.example%2Esorn.chat/",
+      // Look-alikes: hosts ending alike; the domain elsewhere; an empty label; a trailing dot.
+      "F https://evilsorn.chat/", "F https://EVILSORN.CHAT/", "F https://xsorn.chat:443/",
+      "F https://sorn.chat./", "F https://sorn.chat.evil.example/", "F https://sorn.chat@evil.example/",
+      "F https://evil.example/@sorn.chat", "F https://evil.example/?next=.sorn.chat",
+      "F https://evil.example/#.sorn.chat", "F https://.sorn.chat/",
+      // Other hosts, and none: mail, telephone, text, files, scripts, text that is no URL.
+      "F https://chat/", "F https://127.0.0.1/", "F https://[::1]:8080/", "F https://example.org/page",
+      "F mailto:help@sorn.chat", "F tel:+15550100", "F sms:+15550100", "F file:///etc/passwd",
+      "F javascript:alert(1)", "F sorn.chat", "I about:blank", "I about:srcdoc", "I data:text/html,<p>hi</p>",
+      "I blob:https://app.sorn.chat/5c1d0a52-6d3e-4ad7-9a8e-0b6f4a1f2f3c", "N "}},
+    // The loopback service of the engine tests; an empty domain has no hosts at all.
+    {"127.0.0.1",
+     {"S http://127.0.0.1:41234/sorn/dashboard", "F http://localhost:41234/", "F http://127.0.0.10/"}},
+    {"localhost", {"S http://localhost:8765/sorn/dashboard", "F http://notlocalhost:8765/"}},
+    {"", {"F https://sorn.chat/", "F https://x./", "F http://127.0.0.1/"}}};
+
+TEST(CoordinatorPolicy, EachUrlIsAnsweredOnceForNavigationNewWindowAndMicrophone) {
+  for (const auto& [domain, urls] : kUrls) {
+    for (const std::string& tagged : urls) {
+      const std::string text = tagged.substr(2);
+      SCOPED_TRACE(text + " for " + domain);
+      RecordingServices recorder;
+      const app::Coordinator coordinator(recorder.services(), domain);
+      const auto url = app::parseWebUrl(text.c_str());
+      coordinator.decidePolicyFor(url, [&](app::NavigationActionPolicy policy) {
+        recorder.log.emplace_back(policy == app::NavigationActionPolicy::allow ? "allow" : "cancel");
+      });
+      coordinator.createWebViewWith(url,
+                                    [&](const std::string& load) { recorder.log.push_back("load " + load); });
+      coordinator.requestMediaCapturePermissionFor(url, [&](app::PermissionDecision decision) {
+        recorder.log.emplace_back(decision == app::PermissionDecision::grant ? "grant" : "deny");
+      });
+      const std::map<char, Events> expected = {{'S', {"allow", "load " + text, "grant"}},
+                                               {'F', {"cancel", "open " + text, "open " + text, "deny"}},
+                                               {'I', {"allow", "open " + text, "deny"}},
+                                               {'N', {"allow", "deny"}}};
+      EXPECT_EQ(recorder.log, expected.at(tagged[0]));
+    }
+  }
+}
+
+}  // namespace

@@ -1,9 +1,0 @@
-// Linked into the tests that draw with GTK. Fontconfig keeps its font configuration for
-// the life of the process and frees it only on an explicit FcFini(), which GTK never
-// calls; LeakSanitizer would count that as a leak at exit. Everything else stays checked.
-
-extern "C" const char* __lsan_default_suppressions();  // NOLINT(bugprone-reserved-identifier)
-
-extern "C" const char* __lsan_default_suppressions() {  // NOLINT(bugprone-reserved-identifier)
-  return "leak:libfontconfig.so\n";
-}

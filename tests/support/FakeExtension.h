@@ -1,0 +1,115 @@
+#pragma once
+
+#include <signal.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "tests/support/MainLoopSpin.h"
+
+namespace testsupport {
+
+// A stand-in broadcast extension: a shell program that records its arguments in a file
+// named after its process id and stays running, and the metadata naming it. Ends the
+// processes it recorded when it goes away. Test thread.
+class FakeExtension {
+ public:
+  explicit FakeExtension(const std::filesystem::path& dir, const std::string& name = "recorder")
+      : program_(dir / name), records_(dir / (name + ".launches")) {
+    std::filesystem::create_directories(records_);
+    std::ofstream(program_)
+        << "#!/bin/sh\ncd '" << records_.string()
+        << "'\nfor a in \"$@\"; do printf '%s\\n' \"$a\"; done > .$$ && mv .$$ $$\nexec sleep 30\n";
+    std::filesystem::permissions(program_, std::filesystem::perms::owner_all);
+  }
+  ~FakeExtension() {
+    for (const auto& [pid, arguments] : launches()) kill(pid, SIGTERM);
+  }
+  FakeExtension(const FakeExtension&) = delete;
+  FakeExtension& operator=(const FakeExtension&) = delete;
+
+  const std::filesystem::path& program() const { return program_; }
+  std::map<std::string, std::string> metadataKeys(const std::string& id, const std::string& name) const {
+    return {{"Id", id},
+            {"ExtensionPoint", "com.tarnwell.sorn.broadcast-upload"},
+            {"Exec", program_.string()},
+            {"Name", name},
+            {"AppGroup", "group.com.tarnwell.sorn"}};
+  }
+  // Writes <dataDir>/sorn/extensions/<id>.extension with exactly these keys.
+  static void writeMetadata(const std::filesystem::path& dataDir, const std::string& id,
+                            const std::map<std::string, std::string>& keys) {
+    std::filesystem::create_directories(dataDir / "sorn" / "extensions");
+    std::ofstream file(dataDir / "sorn" / "extensions" / (id + ".extension"));
+    file << "[Extension]\n";
+    for (const auto& [key, value] : keys) file << key << '=' << value << '\n';
+  }
+
+  // The arguments of each start so far, by process id.
+  std::map<pid_t, std::vector<std::string>> launches() const {
+    std::map<pid_t, std::vector<std::string>> records;
+    for (const auto& entry : std::filesystem::directory_iterator(records_)) {
+      if (entry.path().filename().string().starts_with(".")) continue;
+      auto& arguments = records[std::stoi(entry.path().filename().string())];
+      std::ifstream file(entry.path());
+      for (std::string line; std::getline(file, line);) arguments.push_back(line);
+    }
+    return records;
+  }
+  // Waits until `count` starts are recorded and each of them has become the `sleep` that
+  // stays running, with none of the shell's own descriptors left open.
+  bool waitForLaunches(std::size_t count) const {
+    return spinUntil(
+        [&] {
+          const auto started = launches();
+          return started.size() >= count &&
+                 std::all_of(started.begin(), started.end(), [](const auto& launch) {
+                   std::string command;
+                   std::ifstream("/proc/" + std::to_string(launch.first) + "/comm") >> command;
+                   return command == "sleep" || command.empty();  // or already gone
+                 });
+        },
+        std::chrono::seconds(10));
+  }
+
+ private:
+  std::filesystem::path program_;
+  std::filesystem::path records_;
+};
+
+// The state letter of a process ('-' when it is gone entirely) and its parent.
+inline std::pair<char, pid_t> processStat(pid_t pid) {
+  std::ifstream file("/proc/" + std::to_string(pid) + "/stat");
+  std::string line;
+  std::getline(file, line);
+  // The command name in parentheses may hold spaces; the fields after it do not.
+  std::istringstream rest(line.substr(line.rfind(')') + 1));
+  char state = '-';
+  pid_t parent = 0;
+  rest >> state >> parent;
+  return {state, parent};
+}
+inline bool isRunning(pid_t pid) {
+  return std::string_view("-ZX").find(processStat(pid).first) == std::string::npos;
+}
+
+// Direct children of this process that are still there (running or not yet reaped).
+inline std::vector<pid_t> childProcesses() {
+  std::vector<pid_t> children;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+    const std::string name = entry.path().filename().string();
+    if (name.find_first_not_of("0123456789") == std::string::npos &&
+        processStat(std::stoi(name)).second == getpid()) {
+      children.push_back(std::stoi(name));
+    }
+  }
+  return children;
+}
+
+}  // namespace testsupport
