@@ -2,6 +2,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -136,8 +137,14 @@ TEST(ExtensionHostTest, ACaptureThatCannotStartEndsTheBroadcastWithAnError) {
   const Case cases[] = {
       {"no such element", "nosuchsourceelement ! appsink name=sink"},
       {"no sample sink", "videotestsrc num-buffers=1 ! fakesink"},
-      {"a display that is not there", "ximagesrc display-name=:4711 ! appsink name=sink"},
+      {"no display to capture", "ximagesrc ! appsink name=sink"},
   };
+  // Without a display the screen cannot be captured. (Naming a display instead would
+  // show a small leak of the X source element itself to LeakSanitizer.)
+  const char* display = std::getenv("DISPLAY");
+  const std::optional<std::string> savedDisplay =
+      display != nullptr ? std::optional<std::string>(display) : std::nullopt;
+  unsetenv("DISPLAY");
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     auto handler = std::make_shared<RecordingHandler>();
@@ -148,6 +155,7 @@ TEST(ExtensionHostTest, ACaptureThatCannotStartEndsTheBroadcastWithAnError) {
     EXPECT_EQ(handler->events(), (Events{"started", "finished"}));
     EXPECT_EQ(errorOutput.rfind("Screen capture failed: ", 0), 0U) << errorOutput;
   }
+  if (savedDisplay) setenv("DISPLAY", savedDisplay->c_str(), 1);
 }
 
 TEST(ExtensionHostTest, ParsesTheCaptureOption) {
