@@ -8,8 +8,8 @@
 #include <unistd.h>
 
 #include <fstream>
-#include <string_view>
 #include <sstream>
+#include <string_view>
 #include <thread>
 
 #include "bench/app/ProcessTree.h"

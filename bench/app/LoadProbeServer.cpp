@@ -69,7 +69,8 @@ void LoadProbeServer::expectLoad() {
   loadedAt_.reset();
 }
 
-std::optional<std::chrono::steady_clock::time_point> LoadProbeServer::waitForLoad(std::chrono::milliseconds limit) {
+std::optional<std::chrono::steady_clock::time_point> LoadProbeServer::waitForLoad(
+    std::chrono::milliseconds limit) {
   std::unique_lock lock(mutex_);
   loaded_.wait_for(lock, limit, [this] { return loadedAt_.has_value(); });
   return loadedAt_;

@@ -37,7 +37,7 @@ using bench::ProcessTree;
 constexpr auto kPatience = 30s;
 // Memory is read this long after the page loaded (or frames flowed), once start-up
 // work has settled.
-constexpr auto kSettle = 2s;
+constexpr auto kSettle = 1s;
 constexpr const char* kGstLaunch = "/usr/bin/gst-launch-1.0";
 // What the demo service hands out and checks.
 constexpr const char* kDemoToken = "demo-token-7f3a";
@@ -128,7 +128,7 @@ void BM_BareWebViewStartToLoad(benchmark::State& state) {
   measureStartToLoad(state, {BARE_WEBVIEW_BINARY, bench::LoadProbeServer::pageUrl()});
 }
 
-constexpr int kStartRepetitions = 7;
+constexpr int kStartRepetitions = 9;
 BENCHMARK(BM_AppStartToLoad)
     ->Iterations(1)
     ->Repetitions(kStartRepetitions)
@@ -141,25 +141,28 @@ BENCHMARK(BM_BareWebViewStartToLoad)
     ->Unit(benchmark::kMillisecond);
 
 // The demo service on a free port, for one broadcast.
-std::optional<std::string> startDemoService(std::optional<LaunchedProgram>& service, const RunFolder& folder) {
+std::optional<std::string> startDemoService(std::optional<LaunchedProgram>& service,
+                                            const RunFolder& folder) {
   service.emplace(std::vector<std::string>{SORN_DEMO_SERVICE_BINARY, "--port", "0"}, folder.environment(),
                   folder.log("service"));
   static const std::regex listening("listening on (http://127\\.0\\.0\\.1:[0-9]+)");
-  auto output = service->waitForOutput([](const std::string& text) { return std::regex_search(text, listening); },
-                                       kPatience);
+  auto output = service->waitForOutput(
+      [](const std::string& text) { return std::regex_search(text, listening); }, kPatience);
   std::smatch match;
   if (!output || !std::regex_search(*output, match, listening)) return std::nullopt;
   return match[1].str() + "/v1/api";
 }
 
-void storeCredentials(const RunFolder& folder, const std::string& apiBase) {
+bool storeCredentials(const RunFolder& folder, const std::string& apiBase) {
   setenv("XDG_DATA_HOME", folder.environment().front().second.c_str(), 1);
   auto store = shared::SharedStore::open();
+  if (!store) return false;
   store->setString(shared::keys::kAccessToken, kDemoToken);
   store->setString(shared::keys::kChannelId, kDemoChannel);
   store->setString(shared::keys::kPrimarySessionId, "voice-session-1");
   store->setString(shared::keys::kApiBase, apiBase);
   store->setDouble(shared::keys::kCredentialsUpdatedAt, 1700000000.5);
+  return true;
 }
 
 bool framesFlow(const std::string& output) {
@@ -181,9 +184,12 @@ void BM_BroadcastExtensionRss(benchmark::State& state) {
       state.SkipWithError(("the demo service did not start: " + lastLines(service->output())).c_str());
       break;
     }
-    storeCredentials(folder, *apiBase);
-    LaunchedProgram extension({SORN_BROADCAST_BINARY, "--capture=test-pattern", "--stats"}, folder.environment(),
-                              folder.log("broadcast"));
+    if (!storeCredentials(folder, *apiBase)) {
+      state.SkipWithError("the store could not be opened");
+      break;
+    }
+    LaunchedProgram extension({SORN_BROADCAST_BINARY, "--capture=test-pattern", "--stats"},
+                              folder.environment(), folder.log("broadcast"));
     if (!extension.waitForOutput(framesFlow, kPatience)) {
       state.SkipWithError(("no frames flowed: " + lastLines(extension.output())).c_str());
       break;
@@ -215,7 +221,8 @@ void BM_BareCaptureRss(benchmark::State& state) {
     state.SkipWithError("gst-launch-1.0 is missing (gstreamer1.0-tools)");
     return;
   }
-  std::string description = platform::screencast::captureDescription(platform::screencast::CaptureSource::testPattern);
+  std::string description =
+      platform::screencast::captureDescription(platform::screencast::CaptureSource::testPattern);
   description = description.substr(0, description.rfind("! ")) + "! fakesink sync=false";
   for (auto _ : state) {
     const RunFolder folder;
