@@ -53,7 +53,7 @@ class SampleHandler final : public platform::screencast::BroadcastSampleHandler,
                                 const std::string& trackName);
   // Records an opened session unless the broadcast has finished; false when it has.
   bool adoptScreenSession(const std::string& screenSessionId);
-  bool hasFinished() const;
+  [[nodiscard]] bool hasFinished() const;
 
   // Each read or write of the fields takes the lock for that step alone, never
   // across a request, a wait or a call into the frame pipe.

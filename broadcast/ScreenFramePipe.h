@@ -38,7 +38,7 @@ class ScreenFramePipe {
   void stop();
 
   // Waits for the work queued so far and gives the counters after it. Not from the queue.
-  Counters counters();
+  [[nodiscard]] Counters counters();
 
   platform::dispatch::SerialQueue& queue() { return queue_; }
 

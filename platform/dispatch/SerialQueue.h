@@ -23,7 +23,7 @@ class SerialQueue {
   SerialQueue(const SerialQueue&) = delete;
   SerialQueue& operator=(const SerialQueue&) = delete;
 
-  const std::string& label() const { return label_; }
+  [[nodiscard]] const std::string& label() const { return label_; }
 
   // Queues the work and returns at once; the work never runs inside this call.
   void async(Work work);
@@ -33,7 +33,7 @@ class SerialQueue {
 
   // The name the queue's thread carries: Linux keeps at most 15 characters of a thread
   // name, so a longer label is cut to its first 15.
-  static std::string threadNameFor(std::string_view label);
+  [[nodiscard]] static std::string threadNameFor(std::string_view label);
 
  private:
   void run();

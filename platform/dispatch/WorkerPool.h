@@ -37,7 +37,7 @@ class WorkerPool {
   // Waits until no task is queued or running, or until the deadline; true when idle.
   bool waitUntilIdle(std::chrono::steady_clock::time_point deadline);
 
-  std::size_t threadCount() const;
+  [[nodiscard]] std::size_t threadCount() const;
 
  private:
   void run();

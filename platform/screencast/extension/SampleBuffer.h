@@ -33,7 +33,7 @@ class ImageBuffer {
     if (buffer_ != nullptr) kind_->releaseImageBuffer(buffer_);
   }
 
-  void* get() const { return buffer_; }
+  [[nodiscard]] void* get() const { return buffer_; }
   explicit operator bool() const { return buffer_ != nullptr; }
 
  private:
@@ -71,12 +71,12 @@ class SampleBuffer {
   }
 
   // The sample's image buffer, or an empty one when it has none.
-  ImageBuffer imageBuffer() const {
+  [[nodiscard]] ImageBuffer imageBuffer() const {
     if (sample_ == nullptr) return {};
     return {kind_->retainImageBuffer(sample_), kind_};
   }
 
-  void* get() const { return sample_; }
+  [[nodiscard]] void* get() const { return sample_; }
   explicit operator bool() const { return sample_ != nullptr; }
 
  private:

@@ -93,7 +93,5 @@ TEST(WorkerPoolTest, DestructionRunsQueuedTasks) {
   EXPECT_EQ(ran.load(), 20);
 }
 
-TEST(WorkerPoolTest, SharedIsOneInstance) { EXPECT_EQ(&WorkerPool::shared(), &WorkerPool::shared()); }
-
 }  // namespace
 }  // namespace platform::dispatch
