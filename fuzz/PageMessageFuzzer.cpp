@@ -1,0 +1,226 @@
+// Page message bodies, as the JSON text the web view adapter hands over, through the
+// Coordinator into a real suite in a temporary data folder. After each message the
+// suite must hold nothing but what that message's kind writes: only the app's own
+// keys, each with its type, integer fields as whole numbers the value rules let
+// through, strings unchanged; and the reload and broadcast calls exactly as the kind asks.
+#include <sqlite3.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <limits>
+#include <map>
+#include <nlohmann/json.hpp>
+#include <set>
+#include <string>
+
+#include "app/Coordinator.h"
+#include "shared/Constants.h"
+#include "shared/SharedStore.h"
+#include "shared/StoreKeys.h"
+
+namespace {
+
+namespace keys = shared::keys;
+using nlohmann::json;
+
+constexpr double kNow = 1'700'000'123.25;
+
+[[noreturn]] void fail(const std::string& what) {
+  std::fprintf(stderr, "page message invariant broken: %s\n", what.c_str());
+  std::abort();
+}
+
+void check(bool holds, const std::string& what) {
+  if (!holds) fail(what);
+}
+
+// Counts what the Coordinator asks of the world outside it.
+struct Recorder final : platform::desktop::ExternalOpener,
+                        platform::desktop::TimelineReloader,
+                        app::BroadcastLauncher {
+  void openExternally(const std::string& /*url*/) override { ++opened; }
+  void reloadAllTimelines() override { ++reloads; }
+  void startBroadcast() override { ++broadcasts; }
+  int opened = 0;
+  int reloads = 0;
+  int broadcasts = 0;
+};
+
+// One stored value as SQLite holds it.
+struct Row {
+  std::string type;  // "integer", "real", "text", ...
+  std::int64_t integer = 0;
+  double real = 0.0;
+  std::string text;
+};
+
+// A private data folder (on tmpfs where there is one, for speed) with the app's suite
+// in it, and a connection of the harness's own that reads and empties the suite.
+// Lives for the whole run, on libFuzzer's thread.
+class SuiteUnderTest {
+ public:
+  SuiteUnderTest() {
+    std::string pattern =
+        (std::filesystem::is_directory("/dev/shm") ? "/dev/shm" : "/tmp") + std::string("/sorn-fuzz-XXXXXX");
+    if (mkdtemp(pattern.data()) == nullptr) fail("no temporary folder");
+    root_ = pattern;
+    setenv("XDG_DATA_HOME", root_.c_str(), 1);
+    if (!shared::SharedStore::open()) fail("the suite cannot be opened");
+    const auto file = root_ / "app-groups" / shared::kSuiteName / "suite.sqlite3";
+    if (sqlite3_open_v2(file.c_str(), &db_, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK)
+      fail("cannot read the suite");
+    sqlite3_busy_timeout(db_, 5000);
+  }
+  ~SuiteUnderTest() {
+    sqlite3_close(db_);
+    std::error_code ignored;
+    std::filesystem::remove_all(root_, ignored);
+  }
+  SuiteUnderTest(const SuiteUnderTest&) = delete;
+  SuiteUnderTest& operator=(const SuiteUnderTest&) = delete;
+
+  // Everything the suite holds, then empties it for the next message.
+  std::map<std::string, Row> take() {
+    std::map<std::string, Row> rows;
+    sqlite3_stmt* select = nullptr;
+    sqlite3_prepare_v2(db_, "SELECT key, typeof(value), value FROM entries", -1, &select, nullptr);
+    while (sqlite3_step(select) == SQLITE_ROW) {
+      Row row;
+      row.type = reinterpret_cast<const char*>(sqlite3_column_text(select, 1));
+      row.integer = sqlite3_column_int64(select, 2);
+      row.real = sqlite3_column_double(select, 2);
+      const auto* text = static_cast<const char*>(sqlite3_column_blob(select, 2));
+      row.text.assign(text != nullptr ? text : "", static_cast<std::size_t>(sqlite3_column_bytes(select, 2)));
+      rows.emplace(reinterpret_cast<const char*>(sqlite3_column_text(select, 0)), std::move(row));
+    }
+    sqlite3_finalize(select);
+    if (sqlite3_exec(db_, "DELETE FROM entries", nullptr, nullptr, nullptr) != SQLITE_OK)
+      fail("cannot empty the suite");
+    return rows;
+  }
+
+ private:
+  std::filesystem::path root_;
+  sqlite3* db_ = nullptr;
+};
+
+const json* field(const json& body, const char* name) {
+  auto it = body.find(name);
+  return it != body.end() ? &*it : nullptr;
+}
+
+// Whether `stored` is what the value rules give for the integer field `name`: a whole
+// number that fits 64 bits is kept, anything else is 0.
+bool integerRuleHolds(const json& body, const char* name, std::int64_t stored) {
+  const json* value = field(body, name);
+  if (value == nullptr || !value->is_number()) return stored == 0;
+  if (value->is_number_unsigned()) {
+    const auto number = value->get<std::uint64_t>();
+    return number <= static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())
+               ? stored == static_cast<std::int64_t>(number)
+               : stored == 0;
+  }
+  if (value->is_number_integer()) return stored == value->get<std::int64_t>();
+  const double number = value->get<double>();
+  const bool wholeAndFits = std::trunc(number) == number && number >= -0x1p63 && number < 0x1p63;
+  if (stored != 0) return wholeAndFits && static_cast<double>(stored) == number;
+  return !wholeAndFits || number == 0.0;
+}
+
+std::string stringRule(const json& body, const char* name, const std::string& fallback = {}) {
+  const json* value = field(body, name);
+  return value != nullptr && value->is_string() ? value->get<std::string>() : fallback;
+}
+
+void checkKeys(const std::map<std::string, Row>& rows, const std::set<std::string>& expected,
+               const std::string& kind) {
+  std::set<std::string> stored;
+  for (const auto& [key, row] : rows) stored.insert(key);
+  if (stored != expected) {
+    std::string list;
+    for (const auto& key : stored) list += " " + key;
+    fail("\"" + kind + "\" left the keys" + list);
+  }
+}
+
+const Row& rowOf(const std::map<std::string, Row>& rows, const char* key, const char* type) {
+  const Row& row = rows.at(key);
+  check(row.type == type, std::string(key) + " holds a " + row.type + ", not a " + type);
+  return row;
+}
+
+void checkStats(const json& body, const std::map<std::string, Row>& rows) {
+  checkKeys(
+      rows,
+      {keys::kVoiceSeconds, keys::kStreakDays, keys::kBestStreak, keys::kUsername, keys::kStatsUpdatedAt},
+      "stats");
+  for (const auto& [key, name] :
+       {std::pair{keys::kVoiceSeconds, "voice_seconds"}, std::pair{keys::kStreakDays, "streak_days"},
+        std::pair{keys::kBestStreak, "best_streak"}}) {
+    check(integerRuleHolds(body, name, rowOf(rows, key, "integer").integer),
+          std::string(key) + " breaks the integer rule");
+  }
+  check(rowOf(rows, keys::kUsername, "text").text == stringRule(body, "username"),
+        "username changed on its way");
+  check(rowOf(rows, keys::kStatsUpdatedAt, "real").real == kNow, "stats.updatedAt is not the current time");
+}
+
+void checkVoiceJoined(const json& body, const std::map<std::string, Row>& rows) {
+  checkKeys(rows,
+            {keys::kAccessToken, keys::kChannelId, keys::kPrimarySessionId, keys::kApiBase,
+             keys::kCredentialsUpdatedAt},
+            "voiceJoined");
+  check(rowOf(rows, keys::kAccessToken, "text").text == stringRule(body, "token"),
+        "token changed on its way");
+  check(rowOf(rows, keys::kChannelId, "text").text == stringRule(body, "channel_id"),
+        "channel changed on its way");
+  check(rowOf(rows, keys::kPrimarySessionId, "text").text == stringRule(body, "session_id"),
+        "session changed on its way");
+  check(rowOf(rows, keys::kApiBase, "text").text == stringRule(body, "api_base", shared::kDefaultApiBase),
+        "API base changed on its way");
+  check(rowOf(rows, keys::kCredentialsUpdatedAt, "real").real == kNow,
+        "screen.updatedAt is not the current time");
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  static SuiteUnderTest suite;
+  static Recorder recorder;
+  static const app::Coordinator coordinator(
+      app::CoordinatorServices{[] { return kNow; }, recorder, recorder, recorder});
+
+  const std::string text(reinterpret_cast<const char*>(data), size);
+  const Recorder before = recorder;
+  coordinator.userContentController(text);
+  const auto rows = suite.take();
+
+  // The kind as the page meant it, read independently of the Coordinator.
+  const json body = json::parse(text, nullptr, /*allow_exceptions=*/false);
+  std::string kind;
+  if (body.is_object()) {
+    if (const json* type = field(body, "type"); type != nullptr && type->is_string())
+      kind = type->get<std::string>();
+  }
+
+  check(recorder.opened == before.opened, "a page message opened a URL");
+  check(recorder.reloads == before.reloads + (kind == "stats" ? 1 : 0),
+        "widget reloads do not match the message");
+  check(recorder.broadcasts == before.broadcasts + (kind == "startScreenShare" ? 1 : 0),
+        "broadcast starts do not match the message");
+  if (kind == "stats") {
+    checkStats(body, rows);
+  } else if (kind == "voiceJoined") {
+    checkVoiceJoined(body, rows);
+  } else if (kind == "voiceLeft") {
+    checkKeys(rows, {keys::kScreenActive}, kind);
+    check(rowOf(rows, keys::kScreenActive, "integer").integer == 0, "voiceLeft did not store false");
+  } else {
+    checkKeys(rows, {}, kind.empty() ? "a body without a kind" : kind);
+  }
+  return 0;
+}
