@@ -67,12 +67,14 @@ join_voice() {
   post "{\"type\":\"voiceJoined\",\"token\":\"demo-token-7f3a\",\"channel_id\":\"lounge\",\"session_id\":\"voice-session-1\",\"api_base\":\"$base/v1/api\"}"
   wait_for 10 value_is screen.channelId lounge || fail "voiceJoined did not store the credentials"
 }
-confirm_sheet() {
+# answer_sheet KEY: presses KEY on the chooser sheet once it is open.
+answer_sheet() {
   local sheet
   sheet=$(wait_for 15 window '^Screen Broadcast$' && window '^Screen Broadcast$') || fail "the chooser sheet did not open"
   # No window manager runs under Xvfb, so give the sheet the focus directly.
-  xdotool windowfocus --sync "$sheet" key Return || fail "could not confirm the sheet"
+  xdotool windowfocus --sync "$sheet" key "$1" || fail "could not answer the sheet"
 }
+confirm_sheet() { answer_sheet Return; }
 
 case "$scenario" in
   stats-reach-widgets)
@@ -88,6 +90,11 @@ case "$scenario" in
     ;;
   screen-share)
     join_voice
+    # Escape cancels: the sheet goes away and nothing is started.
+    post '{"type":"startScreenShare"}'
+    answer_sheet Escape
+    wait_for 10 bash -c "! xdotool search --onlyvisible --name '^Screen Broadcast$'" || fail "Escape left the sheet open"
+    pgrep -f "^$bin/sorn-broadcast" && fail "Escape started a broadcast"
     post '{"type":"startScreenShare"}'
     confirm_sheet
     wait_for 20 bash -c "curl -sf $base/demo/state | grep -q '\"channelId\":\"lounge\",\"id\":\"[^\"]*\",\"open\":true,\"primarySessionId\":\"voice-session-1\"'" ||
