@@ -6,7 +6,7 @@
 #   sink (gst-launch-1.0 ... ! fakesink);
 # - the extension's resident memory (VmRSS, and its peak VmHWM), and the indicator's,
 #   which runs as a process of its own.
-# The two are measured turn about, several rounds, on a virtual X screen of that size.
+# The two run side by side on a virtual X screen of that size, several rounds.
 #
 # usage: bench/broadcast/capture/capture-bench.sh [BUILD_DIR] [SECONDS] [ROUNDS]
 #   BUILD_DIR defaults to build/release (cmake --preset release && cmake --build --preset release)
@@ -54,40 +54,46 @@ chmod 600 "$suite/suite.sqlite3"
 cpu_ns() { cat /proc/"$1"/task/*/schedstat 2>/dev/null | awk '{ sum += $1 } END { printf "%d\n", sum }'; }
 status_kib() { awk -v key="$2:" '$1 == key { print $2 }' "/proc/$1/status"; }
 
-# Runs the command for a warm-up second plus $seconds; prints "cpu_per_second rss_kib
-# hwm_kib child_rss_kib" (the child: the indicator, 0 when there is none).
-measure() {
-  "$@" >"$work/out" 2>"$work/err" &
-  local pid=$!
-  sleep 1
-  local before after
-  before=$(cpu_ns "$pid")
-  sleep "$seconds"
-  after=$(cpu_ns "$pid")
-  local rss hwm
-  rss=$(status_kib "$pid" VmRSS)
-  hwm=$(status_kib "$pid" VmHWM)
-  local child_rss
-  child_rss=$(for child in $(cat "/proc/$pid/task/$pid/children" 2>/dev/null); do status_kib "$child" VmRSS; done | head -1)
-  kill -TERM "$pid"
-  wait "$pid" || true
-  awk -v t="$((after - before))" -v hz=1e9 -v s="$seconds" -v rss="$rss" -v hwm="$hwm" -v child="${child_rss:-0}" \
-    'BEGIN { printf "%.4f %d %d %d\n", t / hz / s, rss, hwm, child }'
+# Starts a program in the background, output to $work/<name>.out; sets started_pid.
+start() {
+  local name=$1
+  shift
+  "$@" >"$work/$name.out" 2>"$work/$name.err" &
+  started_pid=$!
 }
+child_rss_kib() {
+  for child in $(cat "/proc/$1/task/$1/children" 2>/dev/null); do status_kib "$child" VmRSS; done | head -1
+}
+mib() { echo "${1:-0} / 1024" | bc -l; }
 
-printf '%-6s %-28s %10s %10s %10s\n' round program "cpu-s/s" "rss-MiB" "peak-MiB"
-bare_total=0; ours_total=0
+printf '%-6s %-24s %10s %10s %10s\n' round program "cpu-s/s" "rss-MiB" "peak-MiB"
+bare_total=0
+ours_total=0
 for round in $(seq "$rounds"); do
-  read -r bare bare_rss bare_hwm _ < <(measure gst-launch-1.0 -q ximagesrc use-damage=false \
-    ! video/x-raw,framerate=30/1 ! fakesink sync=false)
-  printf '%-6s %-28s %10s %10.1f %10.1f\n' "$round" "bare sink (gst-launch)" "$bare" \
-    "$(echo "$bare_rss / 1024" | bc -l)" "$(echo "$bare_hwm / 1024" | bc -l)"
-  read -r ours ours_rss ours_hwm indicator_rss < <(measure "$build/bin/sorn-broadcast" --capture=screen --stats)
-  frames=$(grep -o 'framesReceived=[0-9]*' "$work/out" | tail -1)
-  printf '%-6s %-28s %10s %10.1f %10.1f  %s, indicator %.1f MiB\n' "$round" "sorn-broadcast" "$ours" \
-    "$(echo "$ours_rss / 1024" | bc -l)" "$(echo "$ours_hwm / 1024" | bc -l)" "$frames" \
-    "$(echo "$indicator_rss / 1024" | bc -l)"
-  bare_total=$(echo "$bare_total + $bare" | bc -l)
-  ours_total=$(echo "$ours_total + $ours" | bc -l)
+  # Both run side by side over the same seconds, so the machine's load weighs on both.
+  start bare gst-launch-1.0 -q ximagesrc use-damage=false ! video/x-raw,framerate=30/1 ! fakesink sync=false
+  bare_pid=$started_pid
+  start ours "$build/bin/sorn-broadcast" --capture=screen --stats
+  ours_pid=$started_pid
+  sleep 1
+  bare_before=$(cpu_ns "$bare_pid")
+  ours_before=$(cpu_ns "$ours_pid")
+  sleep "$seconds"
+  bare_cpu=$(echo "($(cpu_ns "$bare_pid") - $bare_before) / 1000000000 / $seconds" | bc -l)
+  ours_cpu=$(echo "($(cpu_ns "$ours_pid") - $ours_before) / 1000000000 / $seconds" | bc -l)
+  bare_rss=$(status_kib "$bare_pid" VmRSS)
+  bare_hwm=$(status_kib "$bare_pid" VmHWM)
+  ours_rss=$(status_kib "$ours_pid" VmRSS)
+  ours_hwm=$(status_kib "$ours_pid" VmHWM)
+  indicator_rss=$(child_rss_kib "$ours_pid")
+  kill -TERM "$bare_pid" "$ours_pid"
+  wait "$bare_pid" "$ours_pid" || true
+  frames=$(grep -o 'framesReceived=[0-9]*' "$work/ours.out" | tail -1)
+  printf '%-6s %-24s %10.4f %10.1f %10.1f\n' "$round" "bare sink (gst-launch)" "$bare_cpu" "$(mib "$bare_rss")" \
+    "$(mib "$bare_hwm")"
+  printf '%-6s %-24s %10.4f %10.1f %10.1f  %s, indicator process %.1f MiB\n' "$round" "sorn-broadcast" "$ours_cpu" \
+    "$(mib "$ours_rss")" "$(mib "$ours_hwm")" "$frames" "$(mib "$indicator_rss")"
+  bare_total=$(echo "$bare_total + $bare_cpu" | bc -l)
+  ours_total=$(echo "$ours_total + $ours_cpu" | bc -l)
 done
 printf 'CPU time ratio, sorn-broadcast / bare sink: %.3f\n' "$(echo "$ours_total / $bare_total" | bc -l)"
