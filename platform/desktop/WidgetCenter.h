@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/desktop/TimelineReloader.h"
+#include "platform/desktop/WidgetCenterBus.h"
 
 namespace platform::desktop {
 
@@ -10,9 +11,9 @@ namespace platform::desktop {
 // Without a session bus nothing happens. Main thread.
 class WidgetCenter final : public TimelineReloader {
  public:
-  static constexpr const char* kObjectPath = "/com/tarnwell/sorn/WidgetCenter";
-  static constexpr const char* kInterface = "com.tarnwell.sorn.WidgetCenter";
-  static constexpr const char* kReloadSignal = "ReloadAllTimelines";
+  static constexpr const char* kObjectPath = widgetcenterbus::kObjectPath;
+  static constexpr const char* kInterface = widgetcenterbus::kInterface;
+  static constexpr const char* kReloadSignal = widgetcenterbus::kReloadSignal;
 
   static WidgetCenter& shared();
 

@@ -4,6 +4,7 @@
 
 #include <functional>
 
+#include "platform/desktop/WidgetCenterBus.h"
 #include "platform/gobject/ObjectRef.h"
 
 namespace platform::widgethost {
@@ -13,9 +14,9 @@ namespace platform::widgethost {
 // context). Without a session bus it never calls, silently.
 class ReloadSignalListener {
  public:
-  static constexpr const char* objectPath = "/com/tarnwell/sorn/WidgetCenter";
-  static constexpr const char* interfaceName = "com.tarnwell.sorn.WidgetCenter";
-  static constexpr const char* signalName = "ReloadAllTimelines";
+  static constexpr const char* objectPath = desktop::widgetcenterbus::kObjectPath;
+  static constexpr const char* interfaceName = desktop::widgetcenterbus::kInterface;
+  static constexpr const char* signalName = desktop::widgetcenterbus::kReloadSignal;
 
   explicit ReloadSignalListener(std::function<void()> onReload);
   ~ReloadSignalListener();
