@@ -1,13 +1,11 @@
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <fstream>
-#include <functional>
-#include <optional>
-#include <string>
+#include <regex>
+#include <set>
 
 #include "broadcast/ScreenShareStore.h"
-#include "platform/suite/Suite.h"
+#include "broadcast/TrackName.h"
 #include "shared/Constants.h"
 #include "shared/SharedStore.h"
 #include "shared/StoreKeys.h"
@@ -18,94 +16,73 @@ namespace {
 
 namespace keys = shared::keys;
 using Credentials = ScreenShareStore::Credentials;
-using Date = ScreenShareStore::Date;
+using Store = shared::SharedStore;
 
-Date at(double seconds) { return Date(std::chrono::duration<double>(seconds)); }
-
-void storeCredentials() {
-  auto store = shared::SharedStore::open();
-  ASSERT_TRUE(store);
-  store->setString(keys::kAccessToken, "tok-1");
-  store->setString(keys::kChannelId, "lounge");
-  store->setString(keys::kPrimarySessionId, "voice-1");
-  store->setString(keys::kApiBase, "https://api.example.test/v1/api");
-  store->setDouble(keys::kCredentialsUpdatedAt, 1700000000.5);
-}
-
-void edit(const std::function<void(const shared::SharedStore&)>& change) {
-  auto store = shared::SharedStore::open();
-  ASSERT_TRUE(store);
-  change(*store);
-}
+ScreenShareStore::Date at(double seconds) { return ScreenShareStore::Date(std::chrono::duration<double>(seconds)); }
 
 TEST(ScreenShareStoreTest, LoadsCredentialsOnlyWhenTheStoreHoldsUsableOnes) {
-  const Credentials stored{"tok-1", "lounge", "voice-1", "https://api.example.test/v1/api", at(1700000000.5)};
+  const std::string base = "https://api.example.test/v1/api";
+  const auto stored = [&](std::string token, std::string apiBase, double updatedAt = 1700000000.5) {
+    return Credentials{std::move(token), "lounge", "voice-1", std::move(apiBase), at(updatedAt)};
+  };
   struct Case {
     const char* name;
-    bool withCredentials;
-    std::function<void(const shared::SharedStore&)> change;
+    std::function<void(const Store&, const testsupport::TempDataDir&)> change;  // after all five keys
     std::optional<Credentials> expected;
   };
   const Case cases[] = {
-      {"empty store", false, nullptr, std::nullopt},
-      {"all five keys", true, nullptr, stored},
-      {"missing api base takes the default", true, [](auto& s) { s.remove(keys::kApiBase); },
-       Credentials{"tok-1", "lounge", "voice-1", shared::kDefaultApiBase, at(1700000000.5)}},
-      {"empty api base is kept", true, [](auto& s) { s.setString(keys::kApiBase, ""); },
-       Credentials{"tok-1", "lounge", "voice-1", "", at(1700000000.5)}},
-      {"empty token", true, [](auto& s) { s.setString(keys::kAccessToken, ""); }, std::nullopt},
-      {"blank token is not trimmed", true, [](auto& s) { s.setString(keys::kAccessToken, "  "); },
-       Credentials{"  ", "lounge", "voice-1", "https://api.example.test/v1/api", at(1700000000.5)}},
-      {"missing channel", true, [](auto& s) { s.remove(keys::kChannelId); }, std::nullopt},
-      {"empty primary session", true, [](auto& s) { s.setString(keys::kPrimarySessionId, ""); },
-       std::nullopt},
-      {"token of another type", true, [](auto& s) { s.setInteger(keys::kAccessToken, 7); }, std::nullopt},
-      {"no timestamp is 1970", true, [](auto& s) { s.remove(keys::kCredentialsUpdatedAt); },
-       Credentials{"tok-1", "lounge", "voice-1", "https://api.example.test/v1/api", at(0)}},
-      {"credentials of long ago are used", true,
-       [](auto& s) { s.setDouble(keys::kCredentialsUpdatedAt, 1.0); },
-       Credentials{"tok-1", "lounge", "voice-1", "https://api.example.test/v1/api", at(1.0)}},
-      {"after voiceLeft", true,
-       [](auto& s) {
-         for (const char* key : {keys::kAccessToken, keys::kChannelId, keys::kPrimarySessionId,
-                                 keys::kApiBase, keys::kCredentialsUpdatedAt}) {
-           s.remove(key);
-         }
+      {"all five keys", [](auto&, auto&) {}, stored("tok-1", base)},
+      {"missing api base takes the default", [](auto& s, auto&) { s.remove(keys::kApiBase); },
+       stored("tok-1", shared::kDefaultApiBase)},
+      {"empty api base is kept", [](auto& s, auto&) { s.setString(keys::kApiBase, ""); }, stored("tok-1", "")},
+      {"empty token", [](auto& s, auto&) { s.setString(keys::kAccessToken, ""); }, std::nullopt},
+      {"blank token is not trimmed", [](auto& s, auto&) { s.setString(keys::kAccessToken, "  "); },
+       stored("  ", base)},
+      {"token of another type", [](auto& s, auto&) { s.setInteger(keys::kAccessToken, 7); }, std::nullopt},
+      {"missing channel", [](auto& s, auto&) { s.remove(keys::kChannelId); }, std::nullopt},
+      {"empty primary session", [](auto& s, auto&) { s.setString(keys::kPrimarySessionId, ""); }, std::nullopt},
+      {"no timestamp is 1970", [](auto& s, auto&) { s.remove(keys::kCredentialsUpdatedAt); },
+       stored("tok-1", base, 0)},
+      {"after voiceLeft",
+       [](auto& s, auto&) {
+         for (auto key : {keys::kAccessToken, keys::kChannelId, keys::kPrimarySessionId, keys::kApiBase,
+                          keys::kCredentialsUpdatedAt}) s.remove(key);
          s.setBool(keys::kScreenActive, false);
+       },
+       std::nullopt},
+      {"unavailable suite: its folder replaced by a file",
+       [](auto&, auto& dir) {
+         std::filesystem::remove_all(dir.suiteFolder(shared::kSuiteName));
+         std::ofstream(dir.suiteFolder(shared::kSuiteName)) << "not a folder";
        },
        std::nullopt},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     testsupport::TempDataDir dataDir;
-    if (c.withCredentials) storeCredentials();
-    if (c.change) edit(c.change);
+    EXPECT_FALSE(ScreenShareStore::load());  // an empty store
+    auto store = Store::open();
+    ASSERT_TRUE(store);
+    for (auto [key, value] : {std::pair{keys::kAccessToken, "tok-1"}, {keys::kChannelId, "lounge"},
+                              {keys::kPrimarySessionId, "voice-1"}, {keys::kApiBase, base.c_str()}})
+      store->setString(key, value);
+    store->setDouble(keys::kCredentialsUpdatedAt, 1700000000.5);
+    c.change(*store, dataDir);
+    store.reset();
     EXPECT_EQ(ScreenShareStore::load(), c.expected);
   }
 }
 
-TEST(ScreenShareStoreTest, LoadOnlyReads) {
-  testsupport::TempDataDir dataDir;
-  storeCredentials();
-  edit([](auto& s) { s.remove(keys::kApiBase); });
-  ASSERT_TRUE(ScreenShareStore::load());
-  auto suite = platform::suite::Suite::open(shared::kSuiteName);
-  ASSERT_TRUE(suite);
-  // The default stands in for the missing key; it is not written back.
-  EXPECT_FALSE(suite->string(keys::kApiBase));
-  EXPECT_FALSE(suite->boolValue(keys::kScreenActive));
-}
-
-TEST(ScreenShareStoreTest, AnUnavailableSuiteGivesNothing) {
-  testsupport::TempDataDir dataDir;
-  storeCredentials();
-  ASSERT_TRUE(ScreenShareStore::load());
-  // The suite's folder replaced by a file: the suite cannot be opened any more.
-  const auto folder = dataDir.suiteFolder(shared::kSuiteName);
-  std::filesystem::remove_all(folder);
-  std::ofstream(folder) << "not a folder";
-  EXPECT_FALSE(shared::SharedStore::open());
-  EXPECT_FALSE(ScreenShareStore::load());
+TEST(TrackNameTest, IsThePrefixAndTheLowThirtyTwoBitsOfFreshRandomBits) {
+  for (auto [bits, name] : {std::pair<std::uint64_t, const char*>{0, "screen-ios-0"},
+                            {0xFFFF'FFFFU, "screen-ios-4294967295"},
+                            {0x1234'5678'0000'002AU, "screen-ios-42"}})
+    EXPECT_EQ(trackNameFor(bits), name) << bits;
+  std::set<std::string> seen;
+  for (int i = 0; i < 32; ++i) seen.insert(makeTrackName());
+  // 32 draws of 32 random bits: a repeat is all but impossible, a constant is a fault.
+  EXPECT_GT(seen.size(), 30U);
+  for (const auto& name : seen) EXPECT_TRUE(std::regex_match(name, std::regex("screen-ios-[0-9]+"))) << name;
 }
 
 }  // namespace
