@@ -102,7 +102,10 @@ case "$scenario" in
     value_is screen.active 1 || fail "screen.active is not true while sharing"
     [ "$(state | grep -o '"open":true' | wc -l)" = 1 ] || fail "more than one session open: $(state)"
     broadcast=$(pgrep -f "^$bin/sorn-broadcast --capture=screen") || fail "sorn-broadcast is not running"
-    kill -TERM "$broadcast"
+    # Stop as the user does: Stop is the indicator's default button.
+    indicator=$(wait_for 10 window '^Sharing your screen$' && window '^Sharing your screen$') ||
+      fail "no sharing indicator"
+    xdotool windowfocus --sync "$indicator" key Return || fail "could not press Stop"
     wait_for 10 bash -c "! kill -0 $broadcast" || fail "sorn-broadcast did not stop"
     wait_for 5 bash -c "curl -sf $base/demo/state | grep -q '\"open\":false'" || fail "the session was not closed: $(state)"
     state | grep -q '"open":true' && fail "a session stayed open: $(state)"
