@@ -8,6 +8,7 @@
 #include <random>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "platform/suite/Suite.h"
@@ -20,24 +21,48 @@ namespace {
 constexpr int kWriters = 3;
 const std::string kSuite = "group.test.killstress";
 
-pid_t spawnWriter(int index, int rounds) {
-  std::vector<std::string> args = {SORN_STRESS_SUITE_WRITER, kSuite, std::to_string(index),
-                                   std::to_string(kWriters), std::to_string(rounds)};
-  std::vector<char*> argv;
-  for (auto& arg : args) argv.push_back(arg.data());
-  argv.push_back(nullptr);
-  pid_t pid = -1;
-  return posix_spawn(&pid, SORN_STRESS_SUITE_WRITER, nullptr, nullptr, argv.data(), environ) == 0 ? pid : -1;
-}
+// Writer processes, one slot each. Any still running when the object goes is killed,
+// so that a failed assertion never leaves a writer behind.
+class Writers {
+ public:
+  explicit Writers(int count) : pids_(static_cast<std::size_t>(count), -1) {}
+  ~Writers() {
+    for (std::size_t slot = 0; slot < pids_.size(); ++slot) static_cast<void>(kill(slot));
+  }
+  Writers(const Writers&) = delete;
+  Writers& operator=(const Writers&) = delete;
 
-// How a writer ended: "killed" by SIGKILL, or "exit N" when it stopped by itself.
-std::string reap(pid_t pid) {
-  int status = 0;
-  if (waitpid(pid, &status, 0) != pid) return "lost";
-  if (WIFSIGNALED(status))
-    return WTERMSIG(status) == SIGKILL ? "killed" : "signal " + std::to_string(WTERMSIG(status));
-  return "exit " + std::to_string(WEXITSTATUS(status));
-}
+  // Starts writer `slot` for that many rounds (0: until killed); false if it cannot start.
+  bool start(std::size_t slot, int rounds) {
+    std::vector<std::string> args = {SORN_STRESS_SUITE_WRITER, kSuite, std::to_string(slot),
+                                     std::to_string(kWriters), std::to_string(rounds)};
+    std::vector<char*> argv;
+    for (auto& arg : args) argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    return posix_spawn(&pids_[slot], SORN_STRESS_SUITE_WRITER, nullptr, nullptr, argv.data(), environ) == 0;
+  }
+  bool running(std::size_t slot) const {
+    siginfo_t info{};
+    return waitid(P_PID, static_cast<id_t>(pids_[slot]), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
+           info.si_pid == 0;
+  }
+  std::string kill(std::size_t slot) {
+    if (pids_[slot] > 0) ::kill(pids_[slot], SIGKILL);
+    return wait(slot);
+  }
+  // How the writer ended: "killed" by SIGKILL, or "exit N" when it stopped by itself.
+  std::string wait(std::size_t slot) {
+    int status = 0;
+    const pid_t pid = std::exchange(pids_[slot], -1);
+    if (pid <= 0 || waitpid(pid, &status, 0) != pid) return "lost";
+    if (WIFSIGNALED(status))
+      return WTERMSIG(status) == SIGKILL ? "killed" : "signal " + std::to_string(WTERMSIG(status));
+    return "exit " + std::to_string(WEXITSTATUS(status));
+  }
+
+ private:
+  std::vector<pid_t> pids_;
+};
 
 // Each writer's count, which must never go back.
 std::vector<std::int64_t> counts() {
@@ -71,8 +96,8 @@ TEST(SuiteKillStress, WritersKilledMidWriteLoseNothingAndLeaveTheSuiteIntact) {
   // The suite is made before the writers start; processes making it together are the next test's.
   std::vector<std::int64_t> seen = counts();
   ASSERT_EQ(seen, std::vector<std::int64_t>(kWriters, 0));
-  std::vector<pid_t> writers;
-  for (int i = 0; i < kWriters; ++i) writers.push_back(spawnWriter(i, 0));
+  Writers writers(kWriters);
+  for (std::size_t i = 0; i < kWriters; ++i) ASSERT_TRUE(writers.start(i, 0));
   const auto expectNoCountWentBack = [&seen] {
     const auto now = counts();
     for (std::size_t i = 0; i < seen.size(); ++i) EXPECT_GE(now[i], seen[i]) << "writer " << i;
@@ -81,27 +106,24 @@ TEST(SuiteKillStress, WritersKilledMidWriteLoseNothingAndLeaveTheSuiteIntact) {
   std::mt19937 random(20240607);
   for (int kill = 0; kill < 24; ++kill) {
     const auto victim = static_cast<std::size_t>(random() % kWriters);
-    ASSERT_GT(writers[victim], 0);
     // Kill only a writer that is in its write loop, not one still starting up.
     for (const std::int64_t before = seen[victim]; seen[victim] == before;) {
-      int status = 0;
-      ASSERT_EQ(waitpid(writers[victim], &status, WNOHANG), 0) << "a writer stopped by itself";
+      ASSERT_TRUE(writers.running(victim)) << "a writer stopped by itself: " << writers.wait(victim);
       expectNoCountWentBack();
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     std::this_thread::sleep_for(std::chrono::microseconds(random() % 20'000));
-    ::kill(writers[victim], SIGKILL);
-    ASSERT_EQ(reap(writers[victim]), "killed") << "a writer stopped by itself";
+    ASSERT_EQ(writers.kill(victim), "killed") << "a writer stopped by itself";
     expectNoCountWentBack();
-    writers[victim] = spawnWriter(static_cast<int>(victim), 0);
+    ASSERT_TRUE(writers.start(victim, 0));
   }
-  for (pid_t pid : writers) ::kill(pid, SIGKILL);
-  for (pid_t pid : writers) EXPECT_EQ(reap(pid), "killed") << "a writer stopped by itself";
+  for (std::size_t i = 0; i < kWriters; ++i)
+    EXPECT_EQ(writers.kill(i), "killed") << "a writer stopped by itself";
   expectNoCountWentBack();
 
   constexpr int kRounds = 20;
-  for (int i = 0; i < kWriters; ++i) writers[static_cast<std::size_t>(i)] = spawnWriter(i, kRounds);
-  for (pid_t pid : writers) EXPECT_EQ(reap(pid), "exit 0");
+  for (std::size_t i = 0; i < kWriters; ++i) ASSERT_TRUE(writers.start(i, kRounds));
+  for (std::size_t i = 0; i < kWriters; ++i) EXPECT_EQ(writers.wait(i), "exit 0");
   const auto after = counts();
   for (std::size_t i = 0; i < seen.size(); ++i) EXPECT_EQ(after[i], seen[i] + kRounds) << "writer " << i;
   EXPECT_EQ(integrityCheck(dir.suiteFile(kSuite)), "ok");
@@ -112,9 +134,9 @@ TEST(SuiteKillStress, WritersKilledMidWriteLoseNothingAndLeaveTheSuiteIntact) {
 TEST(SuiteKillStress, WritersStartingTogetherOnAFreshSuiteAllOpenIt) {
   for (int round = 0; round < 100; ++round) {
     testsupport::TempDataDir dir;
-    std::vector<pid_t> writers;
-    for (int i = 0; i < 8; ++i) writers.push_back(spawnWriter(i, 1));
-    for (pid_t pid : writers) ASSERT_EQ(reap(pid), "exit 0") << "round " << round;
+    Writers writers(8);
+    for (std::size_t i = 0; i < 8; ++i) ASSERT_TRUE(writers.start(i, 1));
+    for (std::size_t i = 0; i < 8; ++i) ASSERT_EQ(writers.wait(i), "exit 0") << "round " << round;
   }
 }
 
