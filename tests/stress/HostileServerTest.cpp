@@ -100,10 +100,16 @@ std::string nested(int depth, const std::string& open, const std::string& inner,
   return text + inner + std::string(static_cast<std::size_t>(depth), close);
 }
 
-// Forwards to the real session with a short time-out, so that a server too slow to
-// finish costs the test half a second instead of the client's 60.
+// The shared transport while it lives: forwards to the real session with a short
+// time-out, so that a server too slow to finish costs the test half a second instead
+// of the client's 60.
 class ShortTimeout final : public platform::http::HttpTransport {
  public:
+  ShortTimeout() { platform::http::installSharedTransport(*this); }
+  ~ShortTimeout() override { platform::http::installSharedTransport(CurlSession::shared()); }
+  ShortTimeout(const ShortTimeout&) = delete;
+  ShortTimeout& operator=(const ShortTimeout&) = delete;
+
   platform::http::HttpResult post(const platform::http::HttpRequest& request) override {
     platform::http::HttpRequest shortened = request;
     shortened.timeout = std::chrono::milliseconds(500);
@@ -121,8 +127,7 @@ struct Case {
 // Opens a screen session against each server through the real libcurl session: every
 // open must fail with an error a user can read.
 void expectEachOpenFails(const std::vector<Case>& cases) {
-  ShortTimeout transport;
-  platform::http::installSharedTransport(transport);
+  const ShortTimeout transport;
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     HostileServer server(c.behaviour);
@@ -140,7 +145,6 @@ void expectEachOpenFails(const std::vector<Case>& cases) {
     }
     EXPECT_LT(server.bytesSent, c.mostBytesSent);
   }
-  platform::http::installSharedTransport(CurlSession::shared());
 }
 
 // Servers that drip, reset or flood: the open fails within the time-out, and a flood
