@@ -13,8 +13,12 @@ std::optional<WebUrl> parseWebUrl(const char* uri) {
     url.scheme = g_uri_get_scheme(parsed);
     if (const char* host = g_uri_get_host(parsed); host != nullptr && *host != '\0') url.host = host;
     g_uri_unref(parsed);
-  } else if (const char* scheme = g_uri_peek_scheme(uri); scheme != nullptr) {
-    url.scheme = scheme;
+  } else if (char* scheme = g_uri_parse_scheme(uri); scheme != nullptr) {
+    // Not g_uri_peek_scheme, which interns every scheme for the life of the process.
+    char* lower = g_ascii_strdown(scheme, -1);
+    url.scheme = lower;
+    g_free(lower);
+    g_free(scheme);
   }
   return url;
 }

@@ -16,7 +16,10 @@ constexpr std::chrono::seconds kRequestTimeout{60};
 nlohmann::json replyObject(const std::string& body) {
   if (body.empty()) return nlohmann::json::object();
   auto parsed = nlohmann::json::parse(body, nullptr, /*allow_exceptions=*/false);
-  return parsed.is_object() ? parsed : nlohmann::json::object();
+  // Returned by moving: copying a value recurses once per level of nesting, and a
+  // deeply nested reply would overflow the stack.
+  if (!parsed.is_object()) return nlohmann::json::object();
+  return parsed;
 }
 
 }  // namespace

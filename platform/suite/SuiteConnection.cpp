@@ -4,6 +4,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <thread>
+
 namespace platform::suite {
 namespace {
 
@@ -43,13 +46,34 @@ bool preparePrivateFile(const std::filesystem::path& file, struct stat& st) {
   return ok;
 }
 
+// Runs one setup step, trying again while another process holds the lock. Switching a
+// new file to WAL answers "locked" at once instead of waiting through the busy
+// handler, which happens when several processes create the suite at the same moment.
+template <typename Step>
+int retryWhileBusy(Step step) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kBusyTimeoutMs);
+  int result = step();
+  while ((result == SQLITE_BUSY || result == SQLITE_LOCKED) && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    result = step();
+  }
+  return result;
+}
+
 bool enableWal(sqlite3* db) {
-  sqlite3_stmt* stmt = nullptr;
-  if (sqlite3_prepare_v2(db, "PRAGMA journal_mode = WAL", -1, &stmt, nullptr) != SQLITE_OK) return false;
-  bool ok = sqlite3_step(stmt) == SQLITE_ROW &&
-            std::string_view(reinterpret_cast<const char*>(sqlite3_column_text(stmt, 0))) == "wal";
-  sqlite3_finalize(stmt);
-  return ok;
+  return retryWhileBusy([db] {
+           sqlite3_stmt* stmt = nullptr;
+           int result = sqlite3_prepare_v2(db, "PRAGMA journal_mode = WAL", -1, &stmt, nullptr);
+           if (result == SQLITE_OK) {
+             result = sqlite3_step(stmt);
+             if (result == SQLITE_ROW) {
+               const auto* mode = reinterpret_cast<const char*>(sqlite3_column_text(stmt, 0));
+               result = mode != nullptr && std::string_view(mode) == "wal" ? SQLITE_OK : SQLITE_ERROR;
+             }
+           }
+           sqlite3_finalize(stmt);
+           return result;
+         }) == SQLITE_OK;
 }
 
 // Bound text is not copied: every statement is reset before the call that bound it
@@ -77,7 +101,8 @@ std::shared_ptr<SuiteConnection> SuiteConnection::open(const std::filesystem::pa
   }
   sqlite3_busy_timeout(db, kBusyTimeoutMs);
   std::shared_ptr<SuiteConnection> connection(new SuiteConnection(db, st.st_dev, st.st_ino));
-  if (!enableWal(db) || sqlite3_exec(db, kSetupSql, nullptr, nullptr, nullptr) != SQLITE_OK ||
+  if (!enableWal(db) ||
+      retryWhileBusy([db] { return sqlite3_exec(db, kSetupSql, nullptr, nullptr, nullptr); }) != SQLITE_OK ||
       !connection->prepare()) {
     return nullptr;
   }
