@@ -66,7 +66,7 @@ void onButtonClicked(GtkButton* /*button*/, gpointer picker) {
   }
 }
 
-void setProperty(GObject* object, guint id, const GValue* value, GParamSpec* spec) {
+void setProperty(GObject* object, guint id, const GValue* value, GParamSpec* pspec) {
   PickerView* self = asPicker(object);
   switch (id) {
     case kPropertyPreferredExtension:
@@ -77,11 +77,11 @@ void setProperty(GObject* object, guint id, const GValue* value, GParamSpec* spe
       self->showsMicrophoneButton = g_value_get_boolean(value);
       break;
     default:
-      G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, spec);
+      G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, pspec);
   }
 }
 
-void getProperty(GObject* object, guint id, GValue* value, GParamSpec* spec) {
+void getProperty(GObject* object, guint id, GValue* value, GParamSpec* pspec) {
   const PickerView* self = asPicker(object);
   switch (id) {
     case kPropertyPreferredExtension:
@@ -91,7 +91,7 @@ void getProperty(GObject* object, guint id, GValue* value, GParamSpec* spec) {
       g_value_set_boolean(value, self->showsMicrophoneButton);
       break;
     default:
-      G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, spec);
+      G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, pspec);
   }
 }
 

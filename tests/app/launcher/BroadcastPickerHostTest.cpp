@@ -43,7 +43,7 @@ struct FakeNode : LauncherView, LauncherWindow {
   Node& node;
 };
 
-// Nodes from a spec: "b" a button, "v" a plain view, "n" a plain view that holds a button;
+// Nodes from a pattern: "b" a button, "v" a plain view, "n" a plain view that holds a button;
 // "A" the application's active window, "F" a focused window, "w" any other window.
 std::vector<Node> nodes(const std::string& kinds) {
   std::vector<Node> result(kinds.size());
