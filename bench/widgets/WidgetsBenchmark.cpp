@@ -10,7 +10,6 @@
 #include <glib.h>
 #include <pango/pangocairo.h>
 #include <signal.h>
-#include <sqlite3.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -24,6 +23,8 @@
 #include <string>
 #include <thread>
 
+#include "bench/support/BenchDataHome.h"
+#include "bench/support/KeptOpenConnection.h"
 #include "platform/render/CairoDrawing.h"
 #include "platform/render/Path.h"
 #include "platform/render/Symbols.h"
@@ -42,39 +43,26 @@ using widgets::WidgetPalette;
 // A private data home for the whole run, with the statistics stored.
 const fs::path& dataHome() {
   static const fs::path home = [] {
-    std::string pattern = (fs::temp_directory_path() / "sorn-bench-XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr) std::abort();
-    setenv("XDG_DATA_HOME", pattern.c_str(), 1);
+    const fs::path& root = benchsupport::benchDataHome();
     auto store = shared::SharedStore::open();
     store->setInteger(shared::keys::kVoiceSeconds, 18240);
     store->setInteger(shared::keys::kStreakDays, 7);
     store->setInteger(shared::keys::kBestStreak, 21);
     store->setString(shared::keys::kUsername, "you");
     store->setDouble(shared::keys::kStatsUpdatedAt, 1700000000.5);
-    return fs::path(pattern);
+    return root;
   }();
   return home;
 }
 
 void BM_FiveReadsOnAKeptOpenConnection(benchmark::State& state) {
-  const fs::path file = dataHome() / "app-groups" / shared::kSuiteName / "suite.sqlite3";
-  sqlite3* db = nullptr;
-  sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
-  sqlite3_stmt* select = nullptr;
-  sqlite3_prepare_v3(db, "SELECT value FROM entries WHERE key = ?", -1, SQLITE_PREPARE_PERSISTENT, &select,
-                     nullptr);
+  benchsupport::KeptOpenConnection connection(dataHome() / "app-groups" / shared::kSuiteName / "suite.sqlite3");
   const std::array<const char*, 5> keys = {shared::keys::kVoiceSeconds, shared::keys::kStreakDays,
                                            shared::keys::kBestStreak, shared::keys::kUsername,
                                            shared::keys::kStatsUpdatedAt};
   for (auto _ : state) {
-    for (const char* key : keys) {
-      sqlite3_bind_text(select, 1, key, -1, SQLITE_STATIC);
-      if (sqlite3_step(select) == SQLITE_ROW) benchmark::DoNotOptimize(sqlite3_column_type(select, 0));
-      sqlite3_reset(select);
-    }
+    for (const char* key : keys) benchmark::DoNotOptimize(connection.readInteger(key));
   }
-  sqlite3_finalize(select);
-  sqlite3_close(db);
 }
 BENCHMARK(BM_FiveReadsOnAKeptOpenConnection);
 
