@@ -2,6 +2,7 @@
 
 #include <chrono>
 
+#include "broadcast/signaling/PathSegment.h"
 #include "platform/http/HttpTransport.h"
 
 namespace broadcast {
@@ -11,6 +12,11 @@ namespace {
 using platform::http::TransportError;
 
 constexpr std::chrono::seconds kRequestTimeout{60};
+
+// The path of a request about the channel: its id is one segment, never a way out.
+std::string channelPath(const std::string& channelId, const std::string& tail) {
+  return "/voice/sfu/" + encodePathSegment(channelId) + tail;
+}
 
 // The reply body's top-level object, or an empty object for anything else.
 nlohmann::json replyObject(const std::string& body) {
@@ -24,7 +30,8 @@ nlohmann::json replyObject(const std::string& body) {
 
 }  // namespace
 
-Outcome<nlohmann::json> ScreenShareSignaling::postJSON(const std::string& path, const nlohmann::json& body) const {
+Outcome<nlohmann::json> ScreenShareSignaling::postJSON(const std::string& path,
+                                                       const nlohmann::json& body) const {
   platform::http::HttpRequest request;
   request.url = apiBase + path;
   request.headers = {{"Content-Type", "application/json"}, {"Authorization", "Bearer " + token}};
@@ -33,7 +40,8 @@ Outcome<nlohmann::json> ScreenShareSignaling::postJSON(const std::string& path, 
     request.body = body.dump();
   } catch (const nlohmann::json::exception&) {
     // Text that is not UTF-8 cannot be written as JSON; nothing is sent.
-    return RequestError{TransportError{TransportError::Kind::invalidRequest, "The request body could not be encoded as JSON."}};
+    return RequestError{TransportError{TransportError::Kind::invalidRequest,
+                                       "The request body could not be encoded as JSON."}};
   }
 
   auto* transport = platform::http::sharedTransport();
@@ -48,12 +56,13 @@ Outcome<nlohmann::json> ScreenShareSignaling::postJSON(const std::string& path, 
   if (response.status >= 200 && response.status <= 299) return reply;
 
   auto message = reply.find("message");
-  return RequestError{SignalError::http(
-      response.status, message != reply.end() && message->is_string() ? message->get<std::string>() : std::string())};
+  return RequestError{SignalError::http(response.status, message != reply.end() && message->is_string()
+                                                             ? message->get<std::string>()
+                                                             : std::string())};
 }
 
 Outcome<std::string> ScreenShareSignaling::openScreenSession(const std::string& primarySessionId) const {
-  auto reply = postJSON("/voice/sfu/" + channelId + "/screen-session", {{"sessionId", primarySessionId}});
+  auto reply = postJSON(channelPath(channelId, "/screen-session"), {{"sessionId", primarySessionId}});
   if (!reply.ok()) return reply.error();
   auto id = reply.value().find("screenSessionId");
   if (id == reply.value().end() || !id->is_string() || id->get_ref<const std::string&>().empty()) {
@@ -66,7 +75,7 @@ Outcome<void> ScreenShareSignaling::closeScreenSession(const std::string& screen
                                                        const std::optional<std::string>& trackName) const {
   nlohmann::json body = {{"sessionId", screenSessionId}};
   if (trackName) body["trackName"] = *trackName;
-  auto reply = postJSON("/voice/sfu/" + channelId + "/screen-session/close", body);
+  auto reply = postJSON(channelPath(channelId, "/screen-session/close"), body);
   if (!reply.ok()) return reply.error();
   return {};
 }

@@ -18,7 +18,7 @@ namespace broadcast {
 struct ScreenShareSignaling {
   std::string apiBase;    // e.g. "https://api.sorn.chat/v1/api"; paths are appended as text
   std::string token;      // sent as "Authorization: Bearer <token>", verbatim
-  std::string channelId;  // inserted unescaped into both paths
+  std::string channelId;  // one percent-encoded segment of both paths
 
   // Opens a screen session for the voice session; gives its id (never empty).
   Outcome<std::string> openScreenSession(const std::string& primarySessionId) const;

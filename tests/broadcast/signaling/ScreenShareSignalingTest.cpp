@@ -64,7 +64,6 @@ TEST_F(ScreenShareSignalingTest, RequestsHaveTheExactForm) {
       {open(client()), path, bearer, voice},
       {open(client("/v1/api/")), "/v1/api//voice/sfu/lounge/screen-session", bearer, voice},
       {open(client("/v1/api", " a  b")), path, "Bearer  a  b", voice},  // token verbatim
-      {open(client("/v1/api", "t", "a%2Fb")), "/v1/api/voice/sfu/a%2Fb/screen-session", "Bearer t", voice},
       {close(std::nullopt), path + "/close", bearer, screen},
       {close(""), path + "/close", bearer, {{"sessionId", "scr-9"}, {"trackName", ""}}},
       {close("screen-ios-7"),
@@ -84,6 +83,38 @@ TEST_F(ScreenShareSignalingTest, RequestsHaveTheExactForm) {
     EXPECT_EQ(sent.header("Authorization"), authorization);
     EXPECT_EQ(sent.body, body.dump());  // compact JSON
     EXPECT_EQ(lastTimeout, std::chrono::seconds(60));
+  }
+}
+
+TEST_F(ScreenShareSignalingTest, TheChannelIdTravelsAsOnePathSegment) {
+  // RFC 3986 path characters (and well-formed escapes) pass unchanged, so ordinary ids
+  // give the same requests as ever; everything else is escaped, and dot segments too.
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"lounge", "lounge"},
+      {"AZaz09-._~!$&'()*+,;=:@", "AZaz09-._~!$&'()*+,;=:@"},
+      {"a%2Fb", "a%2Fb"},
+      {"...", "..."},
+      {".", "%2E"},
+      {"..", "%2E%2E"},
+      {"../../../../evil?x=1#", "..%2F..%2F..%2F..%2Fevil%3Fx=1%23"},
+      {"a/b", "a%2Fb"},
+      {"a\\b", "a%5Cb"},
+      {"a b\t\"<>{}|^`", "a%20b%09%22%3C%3E%7B%7D%7C%5E%60"},
+      {"100%", "100%25"},
+      {"%zz%4", "%25zz%254"},
+      {"[::1]", "%5B::1%5D"},
+      {std::string("n\0ul", 4), "n%00ul"},
+      {"\xC3\xA9t\xC3\xA9", "%C3%A9t%C3%A9"},
+  };
+  for (const auto& [channel, segment] : cases) {
+    SCOPED_TRACE(channel);
+    const std::string path = "/v1/api/voice/sfu/" + segment + "/screen-session";
+    ASSERT_TRUE(client("/v1/api", "tok", channel).openScreenSession("v-1").ok());
+    ASSERT_TRUE(client("/v1/api", "tok", channel).closeScreenSession("scr-9", std::nullopt).ok());
+    const auto requests = server.requests();
+    ASSERT_GE(requests.size(), 2U);
+    EXPECT_EQ(requests[requests.size() - 2].target, path);
+    EXPECT_EQ(requests.back().target, path + "/close");
   }
 }
 
@@ -161,8 +192,8 @@ TEST_F(ScreenShareSignalingTest, RequestsThatCannotBeSentSafelyFailBeforeSending
   using Kind = TransportError::Kind;
   const std::vector<std::tuple<ScreenShareSignaling, std::string, Kind>> cases = {
       {{"http://api.example.com/v1/api", "tok", "lounge"}, "v", Kind::insecure},
-      {client("/v1/api", "tok", "a b"), "v", Kind::invalidRequest},  // a channel that breaks the URL
-      {client(), "\xff\xfe", Kind::invalidRequest},                  // not UTF-8: cannot be JSON
+      {client("/v1 api"), "v", Kind::invalidRequest},  // an API base that breaks the URL
+      {client(), "\xff\xfe", Kind::invalidRequest},    // not UTF-8: cannot be JSON
   };
   for (const auto& [signaling, voiceSessionId, kind] : cases) {
     SCOPED_TRACE(signaling.apiBase + " " + signaling.channelId);
