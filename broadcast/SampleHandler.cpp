@@ -39,6 +39,8 @@ void SampleHandler::broadcastStartedWithSetupInfo(
     const std::optional<platform::screencast::SetupInfo>& /*setupInfo*/) {
   auto credentials = ScreenShareStore::load();
   if (!credentials) {
+    // No broadcast runs now, whatever an earlier one that was killed left stored.
+    setScreenActive(false);
     finishBroadcastWithError({kBroadcastErrorDomain, kNoCredentialsErrorCode, kNoCredentialsDescription});
     return;
   }

@@ -35,8 +35,9 @@ class SampleHandler final : public platform::screencast::BroadcastSampleHandler,
  public:
   SampleHandler() = default;
 
-  // Loads the credentials; refuses without them, else marks the broadcast active and
-  // opens the screen session in the background. Never waits for the network.
+  // Loads the credentials; refuses without them (marking no broadcast active), else
+  // marks the broadcast active and opens the screen session in the background. Never
+  // waits for the network.
   void broadcastStartedWithSetupInfo(
       const std::optional<platform::screencast::SetupInfo>& setupInfo) override;
   // Hands video to the frame pipe; audio is ignored.

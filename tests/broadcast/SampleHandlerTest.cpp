@@ -86,8 +86,10 @@ class SampleHandlerTest : public ::testing::Test {
 
   static void storeCredentials(const std::string& apiBase) {
     auto store = shared::SharedStore::open();
-    for (auto [key, value] : {std::pair{shared::keys::kAccessToken, "tok-1"}, {shared::keys::kChannelId, "lounge"},
-                              {shared::keys::kPrimarySessionId, "voice-1"}, {shared::keys::kApiBase, apiBase.c_str()}})
+    for (auto [key, value] : {std::pair{shared::keys::kAccessToken, "tok-1"},
+                              {shared::keys::kChannelId, "lounge"},
+                              {shared::keys::kPrimarySessionId, "voice-1"},
+                              {shared::keys::kApiBase, apiBase.c_str()}})
       store->setString(key, value);
   }
 
@@ -109,13 +111,15 @@ class SampleHandlerTest : public ::testing::Test {
   testsupport::LoopbackHttpServer server{nullptr};
 };
 
-TEST_F(SampleHandlerTest, RefusesWithoutCredentialsAndChangesNothing) {
+TEST_F(SampleHandlerTest, RefusesWithoutCredentialsAndMarksTheBroadcastInactive) {
+  // Left true by a broadcast that was killed: the refused start puts it right.
+  shared::SharedStore::open()->setBool(shared::keys::kScreenActive, true);
   handler->broadcastStartedWithSetupInfo(std::nullopt);
   ASSERT_EQ(service->count(), 1U);
   EXPECT_EQ(service->errors[0].domain, "com.tarnwell.sorn.broadcast");
   EXPECT_EQ(service->errors[0].code, 1);
   EXPECT_EQ(service->errors[0].localizedDescription, "Join a Sorn voice channel before sharing your screen.");
-  EXPECT_EQ(storedScreenActive(), 0);
+  EXPECT_EQ(storedScreenActive(), 1);
   EXPECT_TRUE(poolIdle());
   EXPECT_FALSE(pipeTakesVideo());
   handler->broadcastFinished();
