@@ -21,6 +21,9 @@ inline constexpr const char* kNoCredentialsDescription =
     "Join a Sorn voice channel before sharing your screen.";
 // How long the finish callback waits for the close request.
 inline constexpr std::chrono::milliseconds kCloseWaitLimit{2000};
+// How long requests of a finished broadcast may still run: an open that was out at
+// finish, then the close of the session it opened, each within the request timeout.
+inline constexpr std::chrono::seconds kRequestsAfterFinishLimit = 2 * ScreenShareSignaling::kRequestTimeout;
 
 // The error a failed open request ends the broadcast with; its description is the
 // one the user sees (the SignalError's or the transport's).

@@ -81,8 +81,10 @@ int main(int argc, char** argv) {
   if (printStats) counterReports = startCounterReports();
   auto handler = std::make_shared<broadcast::SampleHandler>();
   int status = platform::screencast::runBroadcastExtension(
-      handler,
-      {.captureDescription = platform::screencast::captureDescription(source), .showIndicator = true});
+      handler, {.captureDescription = platform::screencast::captureDescription(source),
+                .showIndicator = true,
+                // A session the service opened must not stay open because the process left first.
+                .taskDrainLimit = broadcast::kRequestsAfterFinishLimit});
   if (printStats) {
     counterReports.request_stop();
     counterReports.join();

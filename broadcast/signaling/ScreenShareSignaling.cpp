@@ -11,8 +11,6 @@ namespace {
 
 using platform::http::TransportError;
 
-constexpr std::chrono::seconds kRequestTimeout{60};
-
 // The path of a request about the channel: its id is one segment, never a way out.
 std::string channelPath(const std::string& channelId, const std::string& tail) {
   return "/voice/sfu/" + encodePathSegment(channelId) + tail;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
@@ -19,6 +20,9 @@ struct ScreenShareSignaling {
   std::string apiBase;    // e.g. "https://api.sorn.chat/v1/api"; paths are appended as text
   std::string token;      // sent as "Authorization: Bearer <token>", verbatim
   std::string channelId;  // one percent-encoded segment of both paths
+
+  // How long one request may take before it fails with a time-out.
+  static constexpr std::chrono::seconds kRequestTimeout{60};
 
   // Opens a screen session for the voice session; gives its id (never empty).
   Outcome<std::string> openScreenSession(const std::string& primarySessionId) const;

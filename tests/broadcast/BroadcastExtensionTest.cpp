@@ -1,5 +1,5 @@
 // sorn-broadcast end to end: the real program with the test source against the real
-// demo service, with credentials in a real store.
+// demo service (or a loopback server that answers late), with credentials in a real store.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -9,6 +9,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <nlohmann/json.hpp>
 #include <regex>
 #include <sstream>
 
@@ -18,6 +19,7 @@
 #include "shared/Constants.h"
 #include "shared/SharedStore.h"
 #include "shared/StoreKeys.h"
+#include "tests/support/LoopbackHttpServer.h"
 #include "tests/support/TempDataDir.h"
 
 extern char** environ;
@@ -51,11 +53,14 @@ class Child {
   explicit Child(std::vector<std::string> argv) {
     argv.insert(argv.begin(), {"/usr/bin/env", "-u", "DISPLAY", "-u", "WAYLAND_DISPLAY"});
     static int made = 0;
-    out_ = std::filesystem::temp_directory_path() / ("sorn-child-" + std::to_string(getpid()) + "-" + std::to_string(++made));
+    out_ = std::filesystem::temp_directory_path() /
+           ("sorn-child-" + std::to_string(getpid()) + "-" + std::to_string(++made));
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, (out_.string() + ".out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    posix_spawn_file_actions_addopen(&actions, 2, (out_.string() + ".err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawn_file_actions_addopen(&actions, 1, (out_.string() + ".out").c_str(),
+                                     O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawn_file_actions_addopen(&actions, 2, (out_.string() + ".err").c_str(),
+                                     O_WRONLY | O_CREAT | O_TRUNC, 0600);
     std::vector<char*> args;
     for (auto& arg : argv) args.push_back(arg.data());
     args.push_back(nullptr);
@@ -115,7 +120,8 @@ class BroadcastExtensionTest : public ::testing::Test {
   void storeCredentials(const std::string& token, const std::string& base = {}) const {
     auto store = shared::SharedStore::open();
     ASSERT_TRUE(store);
-    for (auto [key, value] : {std::pair{shared::keys::kAccessToken, token}, {shared::keys::kChannelId, kDemoChannel},
+    for (auto [key, value] : {std::pair{shared::keys::kAccessToken, token},
+                              {shared::keys::kChannelId, kDemoChannel},
                               {shared::keys::kPrimarySessionId, "voice-session-1"},
                               {shared::keys::kApiBase, base.empty() ? apiBase : base}})
       store->setString(key, value);
@@ -130,8 +136,10 @@ class BroadcastExtensionTest : public ::testing::Test {
     return probe.ok() ? std::stoi(probe.value().substr(4)) - 1 : -1;
   }
   bool sessionOneIsClosed() const {  // closing it again finds no such session
-    auto closeAgain = ScreenShareSignaling{apiBase, kDemoToken, kDemoChannel}.closeScreenSession("scr-1", std::nullopt);
-    return !closeAgain.ok() && closeAgain.error().signalError() && closeAgain.error().signalError()->code() == 404;
+    auto closeAgain =
+        ScreenShareSignaling{apiBase, kDemoToken, kDemoChannel}.closeScreenSession("scr-1", std::nullopt);
+    return !closeAgain.ok() && closeAgain.error().signalError() &&
+           closeAgain.error().signalError()->code() == 404;
   }
 
   testsupport::TempDataDir dataDir;
@@ -153,6 +161,27 @@ TEST_F(BroadcastExtensionTest, OpensTheSessionStreamsFramesAndClosesItOnSigterm)
   EXPECT_EQ(sessionsHandedOut(), 1);  // the extension's was the only one
 }
 
+TEST_F(BroadcastExtensionTest, ASessionThatOpensLongAfterStopIsClosedBeforeTheProcessEnds) {
+  // The open is answered 4 s after it arrives, well after Stop; the process stays for it.
+  std::atomic<bool> openArrived{false};
+  testsupport::LoopbackHttpServer service([&](const testsupport::RecordedRequest& request) {
+    if (request.target.ends_with("/close")) return testsupport::HttpReply{200, "{}", "application/json", {}};
+    openArrived = true;
+    std::this_thread::sleep_for(4s);
+    return testsupport::HttpReply{200, R"({"screenSessionId":"scr-late"})", "application/json", {}};
+  });
+  storeCredentials("tok-late", service.url("/v1/api"));
+  Child extension({SORN_BROADCAST, "--capture=test-pattern"});
+  ASSERT_TRUE(within(kPatience, [&] { return openArrived.load(); })) << extension.errors();
+  kill(extension.pid(), SIGTERM);
+  EXPECT_EQ(extension.exitStatus(), 0) << extension.errors();
+  EXPECT_EQ(storedScreenActive(), false);
+  const auto requests = service.requests();
+  ASSERT_EQ(requests.size(), 2U);
+  EXPECT_EQ(requests[1].target, "/v1/api/voice/sfu/lounge/screen-session/close");
+  EXPECT_EQ(nlohmann::json::parse(requests[1].body)["sessionId"], "scr-late");
+}
+
 TEST_F(BroadcastExtensionTest, EndsWithAnErrorAndNoOpenSession) {
   struct Case {
     const char* token;  // nullptr: no credentials
@@ -162,7 +191,8 @@ TEST_F(BroadcastExtensionTest, EndsWithAnErrorAndNoOpenSession) {
     std::optional<bool> screenActive;
   };
   const Case cases[] = {
-      {nullptr, "--capture=test-pattern", 1, "Join a Sorn voice channel before sharing your screen.\n", false},
+      {nullptr, "--capture=test-pattern", 1, "Join a Sorn voice channel before sharing your screen.\n",
+       false},
       {"not-the-demo-token", "--capture=test-pattern", 1, "Invalid or missing access token.\n", false},
       {nullptr, "--capture=window", 2, "usage: sorn-broadcast", std::nullopt},
       {nullptr, "--frobnicate", 2, "usage: sorn-broadcast", std::nullopt},

@@ -24,10 +24,6 @@ namespace {
 
 using gobject::ObjectRef;
 
-// How long the process stays after finished for the handler's tasks still running
-// (a close, or a session that opened late and is being closed).
-constexpr std::chrono::seconds kTaskDrainLimit{2};
-
 std::string captureFailure(GError* error) {
   std::string text =
       std::string("Screen capture failed: ") + (error != nullptr ? error->message : "unknown error");
@@ -105,7 +101,8 @@ int ExtensionHost::run() {
 
   for (guint source : sources_) g_source_remove(source);
   sources_.clear();
-  platform::dispatch::WorkerPool::shared().waitUntilIdle(std::chrono::steady_clock::now() + kTaskDrainLimit);
+  platform::dispatch::WorkerPool::shared().waitUntilIdle(std::chrono::steady_clock::now() +
+                                                         options_.taskDrainLimit);
   return exitStatus_;
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <memory>
 #include <string>
 
@@ -12,15 +13,20 @@ struct ExtensionHostOptions {
   std::string captureDescription;
   // Show the "Sharing your screen" indicator when a display is there.
   bool showIndicator = true;
+  // How long runBroadcastExtension waits, once finished has returned and the indicator
+  // is let go, for tasks still running on the shared worker pool (the handler's
+  // requests); it returns as soon as they are done.
+  std::chrono::milliseconds taskDrainLimit{0};
 };
 
 // Runs one broadcast with the handler, as the broadcast service does for an extension:
 // calls started, captures with GStreamer and hands each video sample to the handler on
 // the capture thread, and calls finished on Stop in the indicator, on SIGINT or
-// SIGTERM, or when the source ends. An error handed to finishBroadcastWithError (or a
-// capture failure) stops the capture, shows its description on standard error and in
-// the indicator, then calls finished. Gives the exit status: 0 after a finished
-// broadcast, 1 after one that ended with an error. Runs on the calling (main) thread.
+// SIGTERM, or when the source ends, then waits for the handler's tasks (taskDrainLimit).
+// An error handed to finishBroadcastWithError (or a capture failure) stops the capture,
+// shows its description on standard error and in the indicator, then calls finished.
+// Gives the exit status: 0 after a finished broadcast, 1 after one that ended with an
+// error. Runs on the calling (main) thread.
 int runBroadcastExtension(const std::shared_ptr<BroadcastSampleHandler>& handler,
                           const ExtensionHostOptions& options);
 
