@@ -21,7 +21,7 @@ namespace {
 constexpr const char* kProgram = "sorn-widgets";
 
 // The arguments the process was started with, program name left out. The extension's
-// entry takes none, as on the platform it stands in for, so they come from the kernel.
+// entry takes none, so they come from the kernel.
 std::vector<std::string> processArguments() {
   gchar* contents = nullptr;
   gsize length = 0;
