@@ -13,7 +13,7 @@ namespace platform::desktop {
 // which the widget host listens for. Requests made before the main loop gets round to
 // sending are one signal. Keeps the process's session-bus connection once found, and
 // looks for it again at the next request while there is none; without a bus nothing
-// happens. Main thread (the thread-default GLib main context of the first request).
+// happens. Main thread; the signal goes out from the caller's GLib main context.
 class WidgetCenter final : public TimelineReloader {
  public:
   static constexpr const char* kObjectPath = widgetcenterbus::kObjectPath;
