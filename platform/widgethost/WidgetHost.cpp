@@ -11,9 +11,7 @@
 #include <vector>
 
 #include "platform/widgethost/HostOptions.h"
-#include "platform/widgethost/HostWindow.h"
-#include "platform/widgethost/LiveTimelines.h"
-#include "platform/widgethost/ReloadSignalListener.h"
+#include "platform/widgethost/LiveHost.h"
 #include "platform/widgethost/SnapshotWriter.h"
 #include "platform/widgethost/WidgetBundle.h"
 
@@ -23,7 +21,7 @@ namespace {
 constexpr const char* kProgram = "sorn-widgets";
 
 // The arguments the process was started with, program name left out. The extension's
-// entry takes none, as on the platform it stands in for, so they come from the kernel.
+// entry takes none, so they come from the kernel.
 std::vector<std::string> processArguments() {
   gchar* contents = nullptr;
   gsize length = 0;
@@ -64,24 +62,17 @@ void runWindow(const WidgetBundle& bundle) {
         "files",
         1);
   }
-  HostWindow* window = nullptr;
-  LiveTimelines timelines(placeWidgets(bundle), Clock::system(), [&window] {
-    if (window != nullptr) window->redraw();
-  });
-  HostWindow shown(timelines);
-  window = &shown;
-  ReloadSignalListener reloads([&timelines] { timelines.reloadAll(); });
-
-  GMainLoop* loop = g_main_loop_new(nullptr, FALSE);
-  g_signal_connect(shown.window(), "close-request", G_CALLBACK(onCloseRequest), loop);
-  const guint interrupt = g_unix_signal_add(SIGINT, &quitLoop, loop);
-  const guint terminate = g_unix_signal_add(SIGTERM, &quitLoop, loop);
-  shown.present();
+  LiveHost host(placeWidgets(bundle), Clock::system());
+  g_autoptr(GMainLoop) loop = g_main_loop_new(nullptr, FALSE);
+  g_signal_connect(host.window().window(), "close-request", G_CALLBACK(onCloseRequest), loop);
+  // Above everything else on the loop, so that no amount of pending work (a flood of
+  // reload signals) keeps the host from ending when asked to.
+  const guint interrupt = g_unix_signal_add_full(G_PRIORITY_HIGH, SIGINT, &quitLoop, loop, nullptr);
+  const guint terminate = g_unix_signal_add_full(G_PRIORITY_HIGH, SIGTERM, &quitLoop, loop, nullptr);
+  host.window().present();
   g_main_loop_run(loop);
   g_source_remove(interrupt);
   g_source_remove(terminate);
-  g_main_loop_unref(loop);
-  window = nullptr;
 }
 
 }  // namespace
