@@ -37,13 +37,6 @@ class PrivateBus : public ::testing::Environment {
     bus_ = g_test_dbus_new(G_TEST_DBUS_NONE);
     g_test_dbus_up(bus_);  // clears DISPLAY (against autolaunch); the host needs it
     if (!display.empty()) setenv("DISPLAY", display.c_str(), 1);
-    // Programs started under LeakSanitizer are told about fontconfig's process-long
-    // configuration.
-    setenv("LSAN_OPTIONS", "suppressions=" SORN_WIDGETS_LSAN_SUPPRESSIONS, 0);
-    // The tiles are drawn with Cairo either way; without GL, GTK loads no GL driver,
-    // whose unloaded module leaves an allocation LeakSanitizer can neither name nor
-    // suppress.
-    setenv("GDK_DEBUG", "gl-disable", 0);
   }
   void TearDown() override {
     g_test_dbus_down(bus_);
