@@ -7,23 +7,23 @@
 namespace broadcast {
 
 std::optional<ScreenShareStore::Credentials> ScreenShareStore::load() {
+  namespace keys = shared::keys;
   auto store = shared::SharedStore::open(shared::kSuiteName);
   if (!store) return std::nullopt;
+  const auto record = store->read({keys::kAccessToken, keys::kChannelId, keys::kPrimarySessionId,
+                                   keys::kApiBase, keys::kCredentialsUpdatedAt});
 
-  // Each read stops the load at the first unusable value, so later keys stay unread.
-  auto required = [&store](const char* key) -> std::optional<std::string> {
-    auto value = store->string(key);
+  auto required = [&record](const char* key) -> std::optional<std::string> {
+    auto value = record.string(key);
     if (!value || value->empty()) return std::nullopt;
     return value;
   };
-  auto token = required(shared::keys::kAccessToken);
-  if (!token) return std::nullopt;
-  auto channelId = required(shared::keys::kChannelId);
-  if (!channelId) return std::nullopt;
-  auto primarySessionId = required(shared::keys::kPrimarySessionId);
-  if (!primarySessionId) return std::nullopt;
-  std::string apiBase = store->string(shared::keys::kApiBase).value_or(shared::kDefaultApiBase);
-  double updatedAt = store->doubleValue(shared::keys::kCredentialsUpdatedAt);
+  auto token = required(keys::kAccessToken);
+  auto channelId = required(keys::kChannelId);
+  auto primarySessionId = required(keys::kPrimarySessionId);
+  if (!token || !channelId || !primarySessionId) return std::nullopt;
+  std::string apiBase = record.string(keys::kApiBase).value_or(shared::kDefaultApiBase);
+  double updatedAt = record.doubleValue(keys::kCredentialsUpdatedAt);
 
   return Credentials{std::move(*token), std::move(*channelId), std::move(*primarySessionId),
                      std::move(apiBase), Date(std::chrono::duration<double>(updatedAt))};

@@ -26,9 +26,9 @@ class ScreenShareStore {
 
   ScreenShareStore() = delete;
 
-  // Reads the credential keys one by one, in order, from a suite opened for this call.
-  // Nothing when the suite cannot be opened or the token, channel or session id is
-  // missing or empty. Only reads.
+  // Reads the five credential keys in one snapshot from a suite opened for this call,
+  // so never a token of one channel with the ids of another. Nothing when the suite
+  // cannot be opened or the token, channel or session id is missing or empty. Only reads.
   static std::optional<Credentials> load();
 };
 

@@ -12,15 +12,17 @@ const WidgetStats& WidgetStats::placeholder() {
 }
 
 WidgetStats WidgetStats::load() {
+  namespace keys = shared::keys;
   const auto store = shared::SharedStore::open();
   if (!store) return placeholder();
+  const auto record = store->read(
+      {keys::kVoiceSeconds, keys::kStreakDays, keys::kBestStreak, keys::kUsername, keys::kStatsUpdatedAt});
   WidgetStats stats;
-  stats.voiceSeconds = store->integer(shared::keys::kVoiceSeconds);
-  stats.streakDays = store->integer(shared::keys::kStreakDays);
-  stats.bestStreak = store->integer(shared::keys::kBestStreak);
-  stats.username = store->string(shared::keys::kUsername).value_or("");
-  stats.updatedAt =
-      platform::widgethost::dateFromSecondsSince1970(store->doubleValue(shared::keys::kStatsUpdatedAt));
+  stats.voiceSeconds = record.integer(keys::kVoiceSeconds);
+  stats.streakDays = record.integer(keys::kStreakDays);
+  stats.bestStreak = record.integer(keys::kBestStreak);
+  stats.username = record.string(keys::kUsername).value_or("");
+  stats.updatedAt = platform::widgethost::dateFromSecondsSince1970(record.doubleValue(keys::kStatsUpdatedAt));
   return stats;
 }
 

@@ -17,8 +17,9 @@ struct WidgetStats {
   std::string username;
   Date updatedAt;
 
-  // Reads the record from the shared store, opened afresh: the placeholder when the
-  // store cannot be opened; a missing key, or one holding another type, reads as 0,
+  // Reads the record from the shared store, opened afresh, in one snapshot, so never
+  // half of one write and half of the next: the placeholder when the store cannot be
+  // opened; a missing key, or one holding another type, reads as 0,
   // the empty string or 1970-01-01. Values are taken as stored, negatives included.
   static WidgetStats load();
 

@@ -5,9 +5,11 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdlib>
 #include <map>
 #include <mutex>
+#include <utility>
 
 #include "platform/suite/SuiteConnection.h"
 
@@ -47,6 +49,31 @@ bool ensurePrivateFolder(const fs::path& folder) {
   return isPrivateFolder(folder);
 }
 
+// SQLite refuses a path with a link anywhere in it, but the folders above the suite's
+// own (a home under /var/home, a data home on another disk) are the user's choice:
+// they are resolved before SQLite sees the path. The suite's folder and file stay as
+// they are, so a link there is still refused.
+std::optional<fs::path> withResolvedParents(const fs::path& file) {
+  const fs::path folder = file.parent_path();
+  std::error_code error;
+  fs::path parents = fs::canonical(folder.parent_path(), error);
+  if (error) return std::nullopt;
+  return parents / folder.filename() / file.filename();
+}
+
+// Over its file-size limit a write would kill the process with SIGXFSZ; ignored, the
+// write fails with EFBIG like one on a full disk, and the caller learns of it. A
+// program that handles the signal itself keeps its handler.
+void ignoreFileSizeSignalUnlessHandled() {
+  struct sigaction current {};
+  if (sigaction(SIGXFSZ, nullptr, &current) != 0) return;
+  if ((current.sa_flags & SA_SIGINFO) != 0 || current.sa_handler != SIG_DFL) return;
+  struct sigaction ignore {};
+  ignore.sa_handler = SIG_IGN;
+  sigemptyset(&ignore.sa_mask);
+  sigaction(SIGXFSZ, &ignore, nullptr);
+}
+
 // Where the suite of that name lives for the current environment. Opening is hot, so
 // the path is rebuilt only when the suite name or the environment changed.
 const fs::path& locate(std::string_view suiteName) {
@@ -59,8 +86,10 @@ const fs::path& locate(std::string_view suiteName) {
   const char* home = std::getenv("HOME");
   std::string_view xdgText = xdg != nullptr ? xdg : "";
   std::string_view homeText = home != nullptr ? home : "";
-  if (last.file.empty() || last.suiteName != suiteName || last.xdgDataHome != xdgText || last.home != homeText) {
-    last = Located{std::string(suiteName), std::string(xdgText), std::string(homeText), Suite::fileFor(suiteName)};
+  if (last.file.empty() || last.suiteName != suiteName || last.xdgDataHome != xdgText ||
+      last.home != homeText) {
+    last = Located{std::string(suiteName), std::string(xdgText), std::string(homeText),
+                   Suite::fileFor(suiteName)};
   }
   return last.file;
 }
@@ -81,7 +110,10 @@ class ConnectionCache {
     }
 
     std::shared_ptr<SuiteConnection> fresh;
-    if (ensurePrivateFolder(file.parent_path())) fresh = SuiteConnection::open(file);
+    ignoreFileSizeSignalUnlessHandled();
+    if (ensurePrivateFolder(file.parent_path())) {
+      if (auto resolved = withResolvedParents(file)) fresh = SuiteConnection::open(*resolved);
+    }
     std::lock_guard lock(mutex_);
     if (fresh) {
       connections_[file.native()] = fresh;
@@ -101,73 +133,58 @@ ConnectionCache& connectionCache() {
   return cache;
 }
 
-StoredValue makeValue(StoredValue::Type type) {
-  StoredValue value;
-  value.type = type;
-  return value;
-}
-
 }  // namespace
 
 fs::path Suite::fileFor(std::string_view suiteName) {
   return userDataDir() / "app-groups" / std::string(suiteName) / "suite.sqlite3";
 }
 
-std::optional<Suite> Suite::open(std::string_view suiteName) {
+std::optional<Suite> Suite::open(std::string_view suiteName, std::size_t maxTextBytes) {
   if (!isSafeFolderName(suiteName)) return std::nullopt;
   auto connection = connectionCache().connectionFor(locate(suiteName));
   if (!connection) return std::nullopt;
-  return Suite(std::move(connection));
+  return Suite(std::move(connection), maxTextBytes);
 }
 
-Suite::Suite(std::shared_ptr<SuiteConnection> connection) : connection_(std::move(connection)) {}
+Suite::Suite(std::shared_ptr<SuiteConnection> connection, std::size_t maxTextBytes)
+    : connection_(std::move(connection)), maxTextBytes_(maxTextBytes) {}
 
-void Suite::setInteger(std::string_view key, std::int64_t value) const {
-  StoredValue stored = makeValue(StoredValue::Type::integer);
-  stored.integer = value;
-  connection_->write(key, stored);
+bool Suite::setInteger(std::string_view key, std::int64_t value) const {
+  return connection_->write(key, StoredValue::ofInteger(value));
 }
 
-void Suite::setDouble(std::string_view key, double value) const {
-  StoredValue stored = makeValue(StoredValue::Type::real);
-  stored.real = value;
-  connection_->write(key, stored);
+bool Suite::setDouble(std::string_view key, double value) const {
+  return connection_->write(key, StoredValue::ofReal(value));
 }
 
-void Suite::setString(std::string_view key, std::string_view value) const {
-  StoredValue stored = makeValue(StoredValue::Type::text);
-  stored.text = value;
-  connection_->write(key, stored);
+bool Suite::setString(std::string_view key, std::string_view value) const {
+  return connection_->write(key, StoredValue::ofText(value));
 }
 
-void Suite::setBool(std::string_view key, bool value) const { setInteger(key, value ? 1 : 0); }
+bool Suite::setBool(std::string_view key, bool value) const { return setInteger(key, value ? 1 : 0); }
 
-void Suite::remove(std::string_view key) const { connection_->remove(key); }
+bool Suite::remove(std::string_view key) const { return connection_->remove(key); }
+
+bool Suite::write(std::span<const SuiteChange> changes) const { return connection_->write(changes); }
 
 std::optional<std::int64_t> Suite::integer(std::string_view key) const {
-  auto value = connection_->read(key);
-  if (!value || value->type != StoredValue::Type::integer) return std::nullopt;
-  return value->integer;
+  return connection_->read(key, maxTextBytes_).asInteger();
 }
 
 std::optional<double> Suite::doubleValue(std::string_view key) const {
-  auto value = connection_->read(key);
-  if (!value) return std::nullopt;
-  if (value->type == StoredValue::Type::real) return value->real;
-  if (value->type == StoredValue::Type::integer) return static_cast<double>(value->integer);
-  return std::nullopt;
+  return connection_->read(key, maxTextBytes_).asDouble();
 }
 
 std::optional<std::string> Suite::string(std::string_view key) const {
-  auto value = connection_->read(key);
-  if (!value || value->type != StoredValue::Type::text) return std::nullopt;
-  return std::move(value->text);
+  return connection_->read(key, maxTextBytes_).asText();
 }
 
 std::optional<bool> Suite::boolValue(std::string_view key) const {
-  auto value = integer(key);
-  if (!value) return std::nullopt;
-  return *value != 0;
+  return connection_->read(key, maxTextBytes_).asBool();
+}
+
+std::vector<StoredValue> Suite::read(std::span<const std::string_view> keys) const {
+  return connection_->read(keys, maxTextBytes_);
 }
 
 }  // namespace platform::suite

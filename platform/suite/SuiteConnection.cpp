@@ -6,6 +6,9 @@
 
 #include <chrono>
 #include <thread>
+#include <utility>
+
+#include "platform/suite/MoveAsideUnreadable.h"
 
 namespace platform::suite {
 namespace {
@@ -60,20 +63,34 @@ int retryWhileBusy(Step step) {
   return result;
 }
 
-bool enableWal(sqlite3* db) {
-  return retryWhileBusy([db] {
-           sqlite3_stmt* stmt = nullptr;
-           int result = sqlite3_prepare_v2(db, "PRAGMA journal_mode = WAL", -1, &stmt, nullptr);
-           if (result == SQLITE_OK) {
-             result = sqlite3_step(stmt);
-             if (result == SQLITE_ROW) {
-               const auto* mode = reinterpret_cast<const char*>(sqlite3_column_text(stmt, 0));
-               result = mode != nullptr && std::string_view(mode) == "wal" ? SQLITE_OK : SQLITE_ERROR;
-             }
-           }
-           sqlite3_finalize(stmt);
-           return result;
-         }) == SQLITE_OK;
+// Runs a pragma whose first answer must be `expected`; any other answer gives `otherwise`.
+int runPragmaExpecting(sqlite3* db, const char* pragma, std::string_view expected, int otherwise) {
+  return retryWhileBusy([=] {
+    sqlite3_stmt* stmt = nullptr;
+    int result = sqlite3_prepare_v2(db, pragma, -1, &stmt, nullptr);
+    if (result == SQLITE_OK) {
+      result = sqlite3_step(stmt);
+      if (result == SQLITE_ROW) {
+        const auto* answer = reinterpret_cast<const char*>(sqlite3_column_text(stmt, 0));
+        result = answer != nullptr && std::string_view(answer) == expected ? SQLITE_OK : otherwise;
+      }
+    }
+    sqlite3_finalize(stmt);
+    return result;
+  });
+}
+
+int enableWal(sqlite3* db) {
+  return runPragmaExpecting(db, "PRAGMA journal_mode = WAL", "wal", SQLITE_ERROR);
+}
+
+// Reads every page of the file once: a page overwritten by something else shows here,
+// not later in the middle of a write.
+int quickCheck(sqlite3* db) { return runPragmaExpecting(db, "PRAGMA quick_check(1)", "ok", SQLITE_CORRUPT); }
+
+bool isUnreadable(int result) {
+  const int primary = result & 0xff;
+  return primary == SQLITE_NOTADB || primary == SQLITE_CORRUPT;
 }
 
 // Bound text is not copied: every statement is reset before the call that bound it
@@ -82,14 +99,43 @@ void bindKey(sqlite3_stmt* stmt, std::string_view key) {
   sqlite3_bind_text(stmt, 1, key.data(), static_cast<int>(key.size()), SQLITE_STATIC);
 }
 
-void runToEnd(sqlite3_stmt* stmt) {
-  sqlite3_step(stmt);
+// Steps a statement that gives no rows and resets it for its next use.
+bool runToEnd(sqlite3_stmt* stmt) {
+  const int result = sqlite3_step(stmt);
   sqlite3_reset(stmt);
+  return result == SQLITE_DONE;
+}
+
+StoredValue columnValue(sqlite3_stmt* stmt, std::size_t maxTextBytes) {
+  switch (sqlite3_column_type(stmt, 0)) {
+    case SQLITE_INTEGER:
+      return StoredValue::ofInteger(sqlite3_column_int64(stmt, 0));
+    case SQLITE_FLOAT:
+      return StoredValue::ofReal(sqlite3_column_double(stmt, 0));
+    case SQLITE_TEXT: {
+      // The size first, so that a text over the bound is never copied.
+      const auto bytes = static_cast<std::size_t>(sqlite3_column_bytes(stmt, 0));
+      const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(stmt, 0));
+      if (bytes > maxTextBytes || text == nullptr) return {};
+      return StoredValue::ofText(std::string_view(text, bytes));
+    }
+    default:
+      return {};
+  }
 }
 
 }  // namespace
 
 std::shared_ptr<SuiteConnection> SuiteConnection::open(const std::filesystem::path& file) {
+  Opening outcome = Opening::failed;
+  auto connection = openFile(file, outcome);
+  if (outcome != Opening::unreadable) return connection;
+  return openFile(file, outcome);
+}
+
+std::shared_ptr<SuiteConnection> SuiteConnection::openFile(const std::filesystem::path& file,
+                                                           Opening& outcome) {
+  outcome = Opening::failed;
   struct stat st {};
   if (!preparePrivateFile(file, st)) return nullptr;
 
@@ -101,32 +147,52 @@ std::shared_ptr<SuiteConnection> SuiteConnection::open(const std::filesystem::pa
   }
   sqlite3_busy_timeout(db, kBusyTimeoutMs);
   std::shared_ptr<SuiteConnection> connection(new SuiteConnection(db, st.st_dev, st.st_ino));
-  if (!enableWal(db) ||
-      retryWhileBusy([db] { return sqlite3_exec(db, kSetupSql, nullptr, nullptr, nullptr); }) != SQLITE_OK ||
-      !connection->prepare()) {
-    return nullptr;
+  outcome = connection->setUp();
+  if (outcome == Opening::opened) return connection;
+  if (outcome == Opening::unreadable) {
+    // Closed untouched (no checkpoint into it), then moved aside as it is.
+    sqlite3_db_config(db, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
+    connection.reset();
+    moveAsideUnreadable(file, st.st_dev, st.st_ino);
   }
-  return connection;
+  return nullptr;
 }
 
 SuiteConnection::SuiteConnection(sqlite3* db, dev_t device, ino_t inode)
     : db_(db), device_(device), inode_(inode) {}
 
 SuiteConnection::~SuiteConnection() {
-  sqlite3_finalize(upsert_);
-  sqlite3_finalize(delete_);
-  sqlite3_finalize(select_);
+  for (sqlite3_stmt* stmt : {upsert_, delete_, select_, beginWrite_, beginRead_, commit_, rollback_}) {
+    sqlite3_finalize(stmt);
+  }
   sqlite3_close_v2(db_);
 }
 
+SuiteConnection::Opening SuiteConnection::setUp() {
+  int result = enableWal(db_);
+  if (result == SQLITE_OK) {
+    result = retryWhileBusy([this] { return sqlite3_exec(db_, kSetupSql, nullptr, nullptr, nullptr); });
+  }
+  if (result == SQLITE_OK) result = quickCheck(db_);
+  if (result == SQLITE_OK && !prepare()) result = sqlite3_errcode(db_);
+  if (result == SQLITE_OK) return Opening::opened;
+  return isUnreadable(result) ? Opening::unreadable : Opening::failed;
+}
+
 bool SuiteConnection::prepare() {
-  constexpr unsigned kFlags = SQLITE_PREPARE_PERSISTENT;
-  return sqlite3_prepare_v3(db_, "INSERT OR REPLACE INTO entries (key, value) VALUES (?1, ?2)", -1,
-                            kFlags, &upsert_, nullptr) == SQLITE_OK &&
-         sqlite3_prepare_v3(db_, "DELETE FROM entries WHERE key = ?1", -1, kFlags, &delete_,
-                            nullptr) == SQLITE_OK &&
-         sqlite3_prepare_v3(db_, "SELECT value FROM entries WHERE key = ?1", -1, kFlags, &select_,
-                            nullptr) == SQLITE_OK;
+  const std::pair<const char*, sqlite3_stmt**> statements[] = {
+      {"INSERT OR REPLACE INTO entries (key, value) VALUES (?1, ?2)", &upsert_},
+      {"DELETE FROM entries WHERE key = ?1", &delete_},
+      {"SELECT value FROM entries WHERE key = ?1", &select_},
+      {"BEGIN IMMEDIATE", &beginWrite_},
+      {"BEGIN", &beginRead_},
+      {"COMMIT", &commit_},
+      {"ROLLBACK", &rollback_},
+  };
+  for (auto [sql, stmt] : statements) {
+    if (sqlite3_prepare_v3(db_, sql, -1, SQLITE_PREPARE_PERSISTENT, stmt, nullptr) != SQLITE_OK) return false;
+  }
+  return true;
 }
 
 bool SuiteConnection::stillOpens(const std::filesystem::path& file) const {
@@ -140,8 +206,51 @@ void SuiteConnection::retire() {
   sqlite3_file_control(db_, "main", SQLITE_FCNTL_PERSIST_WAL, &persist);
 }
 
-void SuiteConnection::write(std::string_view key, const StoredValue& value) {
+bool SuiteConnection::write(std::string_view key, const StoredValue& value) {
   DbLock lock(db_);
+  return upsert(key, value);
+}
+
+bool SuiteConnection::remove(std::string_view key) {
+  DbLock lock(db_);
+  return erase(key);
+}
+
+bool SuiteConnection::write(std::span<const SuiteChange> changes) {
+  DbLock lock(db_);
+  if (!runToEnd(beginWrite_)) return false;
+  for (const SuiteChange& change : changes) {
+    const bool applied = change.value ? upsert(change.key, *change.value) : erase(change.key);
+    if (!applied) {
+      rollbackIfOpen();
+      return false;
+    }
+  }
+  if (runToEnd(commit_)) return true;
+  rollbackIfOpen();
+  return false;
+}
+
+StoredValue SuiteConnection::read(std::string_view key, std::size_t maxTextBytes) {
+  DbLock lock(db_);
+  StoredValue value;
+  select(key, maxTextBytes, value);
+  return value;
+}
+
+std::vector<StoredValue> SuiteConnection::read(std::span<const std::string_view> keys,
+                                               std::size_t maxTextBytes) {
+  std::vector<StoredValue> values(keys.size());
+  DbLock lock(db_);
+  if (!runToEnd(beginRead_)) return values;
+  bool whole = true;
+  for (std::size_t i = 0; whole && i < keys.size(); ++i) whole = select(keys[i], maxTextBytes, values[i]);
+  if (whole && runToEnd(commit_)) return values;
+  rollbackIfOpen();
+  return std::vector<StoredValue>(keys.size());
+}
+
+bool SuiteConnection::upsert(std::string_view key, const StoredValue& value) {
   bindKey(upsert_, key);
   switch (value.type) {
     case StoredValue::Type::integer:
@@ -151,50 +260,30 @@ void SuiteConnection::write(std::string_view key, const StoredValue& value) {
       sqlite3_bind_double(upsert_, 2, value.real);
       break;
     case StoredValue::Type::text:
-      sqlite3_bind_text(upsert_, 2, value.text.data(), static_cast<int>(value.text.size()),
-                        SQLITE_STATIC);
+      sqlite3_bind_text(upsert_, 2, value.text.data(), static_cast<int>(value.text.size()), SQLITE_STATIC);
       break;
     case StoredValue::Type::other:
       sqlite3_bind_null(upsert_, 2);
       break;
   }
-  runToEnd(upsert_);
+  return runToEnd(upsert_);
 }
 
-void SuiteConnection::remove(std::string_view key) {
-  DbLock lock(db_);
+bool SuiteConnection::erase(std::string_view key) {
   bindKey(delete_, key);
-  runToEnd(delete_);
+  return runToEnd(delete_);
 }
 
-std::optional<StoredValue> SuiteConnection::read(std::string_view key) {
-  DbLock lock(db_);
+bool SuiteConnection::select(std::string_view key, std::size_t maxTextBytes, StoredValue& value) {
   bindKey(select_, key);
-  std::optional<StoredValue> result;
-  if (sqlite3_step(select_) == SQLITE_ROW) {
-    StoredValue value;
-    switch (sqlite3_column_type(select_, 0)) {
-      case SQLITE_INTEGER:
-        value.type = StoredValue::Type::integer;
-        value.integer = sqlite3_column_int64(select_, 0);
-        break;
-      case SQLITE_FLOAT:
-        value.type = StoredValue::Type::real;
-        value.real = sqlite3_column_double(select_, 0);
-        break;
-      case SQLITE_TEXT: {
-        value.type = StoredValue::Type::text;
-        const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(select_, 0));
-        value.text.assign(text, static_cast<std::size_t>(sqlite3_column_bytes(select_, 0)));
-        break;
-      }
-      default:
-        break;
-    }
-    result = std::move(value);
-  }
+  const int result = sqlite3_step(select_);
+  if (result == SQLITE_ROW) value = columnValue(select_, maxTextBytes);
   sqlite3_reset(select_);
-  return result;
+  return result == SQLITE_ROW || result == SQLITE_DONE;
+}
+
+void SuiteConnection::rollbackIfOpen() {
+  if (sqlite3_get_autocommit(db_) == 0) runToEnd(rollback_);
 }
 
 }  // namespace platform::suite

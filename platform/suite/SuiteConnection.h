@@ -3,30 +3,26 @@
 #include <sqlite3.h>
 #include <sys/types.h>
 
-#include <cstdint>
+#include <cstddef>
 #include <filesystem>
 #include <memory>
-#include <optional>
-#include <string>
+#include <span>
 #include <string_view>
+#include <vector>
+
+#include "platform/suite/StoredValue.h"
+#include "platform/suite/SuiteChange.h"
 
 namespace platform::suite {
 
-// The value of one key as SQLite holds it.
-struct StoredValue {
-  enum class Type { integer, real, text, other };
-  Type type = Type::other;
-  std::int64_t integer = 0;
-  double real = 0.0;
-  std::string text;
-};
-
 // One SQLite connection on a suite file, with its statements prepared once. Shared by
 // every handle of the process on that suite; SQLite's own connection mutex serialises
-// the statements, so the connection is usable from any thread.
+// the statements, and is held through a whole transaction so that no other thread's
+// statement lands inside it. Usable from any thread.
 class SuiteConnection {
  public:
-  // Opens the file, creating it private to the user; nothing when that fails.
+  // Opens the file, creating it private to the user; nothing when that fails. A file
+  // SQLite reports as not a database or corrupt is moved aside and a fresh one made.
   static std::shared_ptr<SuiteConnection> open(const std::filesystem::path& file);
   ~SuiteConnection();
   SuiteConnection(const SuiteConnection&) = delete;
@@ -39,13 +35,28 @@ class SuiteConnection {
   // must not delete the log and index files by name, which now belong to that file.
   void retire();
 
-  void write(std::string_view key, const StoredValue& value);
-  void remove(std::string_view key);
-  [[nodiscard]] std::optional<StoredValue> read(std::string_view key);
+  // Each gives false when a statement failed; a failed transaction is rolled back.
+  bool write(std::string_view key, const StoredValue& value);
+  bool remove(std::string_view key);
+  bool write(std::span<const SuiteChange> changes);
+
+  // A missing key, or a text longer than maxTextBytes, reads as Type::other.
+  [[nodiscard]] StoredValue read(std::string_view key, std::size_t maxTextBytes);
+  // The keys' values from one read transaction; all of them missing when it failed.
+  [[nodiscard]] std::vector<StoredValue> read(std::span<const std::string_view> keys,
+                                              std::size_t maxTextBytes);
 
  private:
+  enum class Opening { opened, unreadable, failed };
+
   SuiteConnection(sqlite3* db, dev_t device, ino_t inode);
+  static std::shared_ptr<SuiteConnection> openFile(const std::filesystem::path& file, Opening& outcome);
+  Opening setUp();
   bool prepare();
+  bool upsert(std::string_view key, const StoredValue& value);
+  bool erase(std::string_view key);
+  bool select(std::string_view key, std::size_t maxTextBytes, StoredValue& value);
+  void rollbackIfOpen();
 
   sqlite3* db_;
   dev_t device_;
@@ -53,6 +64,10 @@ class SuiteConnection {
   sqlite3_stmt* upsert_ = nullptr;
   sqlite3_stmt* delete_ = nullptr;
   sqlite3_stmt* select_ = nullptr;
+  sqlite3_stmt* beginWrite_ = nullptr;
+  sqlite3_stmt* beginRead_ = nullptr;
+  sqlite3_stmt* commit_ = nullptr;
+  sqlite3_stmt* rollback_ = nullptr;
 };
 
 }  // namespace platform::suite

@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <fstream>
 #include <regex>
 #include <set>
+#include <thread>
 
 #include "broadcast/ScreenShareStore.h"
 #include "broadcast/TrackName.h"
@@ -18,7 +20,9 @@ namespace keys = shared::keys;
 using Credentials = ScreenShareStore::Credentials;
 using Store = shared::SharedStore;
 
-ScreenShareStore::Date at(double seconds) { return ScreenShareStore::Date(std::chrono::duration<double>(seconds)); }
+ScreenShareStore::Date at(double seconds) {
+  return ScreenShareStore::Date(std::chrono::duration<double>(seconds));
+}
 
 TEST(ScreenShareStoreTest, LoadsCredentialsOnlyWhenTheStoreHoldsUsableOnes) {
   const std::string base = "https://api.example.test/v1/api";
@@ -34,19 +38,22 @@ TEST(ScreenShareStoreTest, LoadsCredentialsOnlyWhenTheStoreHoldsUsableOnes) {
       {"all five keys", [](auto&, auto&) {}, stored("tok-1", base)},
       {"missing api base takes the default", [](auto& s, auto&) { s.remove(keys::kApiBase); },
        stored("tok-1", shared::kDefaultApiBase)},
-      {"empty api base is kept", [](auto& s, auto&) { s.setString(keys::kApiBase, ""); }, stored("tok-1", "")},
+      {"empty api base is kept", [](auto& s, auto&) { s.setString(keys::kApiBase, ""); },
+       stored("tok-1", "")},
       {"empty token", [](auto& s, auto&) { s.setString(keys::kAccessToken, ""); }, std::nullopt},
       {"blank token is not trimmed", [](auto& s, auto&) { s.setString(keys::kAccessToken, "  "); },
        stored("  ", base)},
       {"token of another type", [](auto& s, auto&) { s.setInteger(keys::kAccessToken, 7); }, std::nullopt},
       {"missing channel", [](auto& s, auto&) { s.remove(keys::kChannelId); }, std::nullopt},
-      {"empty primary session", [](auto& s, auto&) { s.setString(keys::kPrimarySessionId, ""); }, std::nullopt},
+      {"empty primary session", [](auto& s, auto&) { s.setString(keys::kPrimarySessionId, ""); },
+       std::nullopt},
       {"no timestamp is 1970", [](auto& s, auto&) { s.remove(keys::kCredentialsUpdatedAt); },
        stored("tok-1", base, 0)},
       {"after voiceLeft",
        [](auto& s, auto&) {
          for (auto key : {keys::kAccessToken, keys::kChannelId, keys::kPrimarySessionId, keys::kApiBase,
-                          keys::kCredentialsUpdatedAt}) s.remove(key);
+                          keys::kCredentialsUpdatedAt})
+           s.remove(key);
          s.setBool(keys::kScreenActive, false);
        },
        std::nullopt},
@@ -63,14 +70,47 @@ TEST(ScreenShareStoreTest, LoadsCredentialsOnlyWhenTheStoreHoldsUsableOnes) {
     EXPECT_FALSE(ScreenShareStore::load());  // an empty store
     auto store = Store::open();
     ASSERT_TRUE(store);
-    for (auto [key, value] : {std::pair{keys::kAccessToken, "tok-1"}, {keys::kChannelId, "lounge"},
-                              {keys::kPrimarySessionId, "voice-1"}, {keys::kApiBase, base.c_str()}})
+    for (auto [key, value] : {std::pair{keys::kAccessToken, "tok-1"},
+                              {keys::kChannelId, "lounge"},
+                              {keys::kPrimarySessionId, "voice-1"},
+                              {keys::kApiBase, base.c_str()}})
       store->setString(key, value);
     store->setDouble(keys::kCredentialsUpdatedAt, 1700000000.5);
     c.change(*store, dataDir);
     store.reset();
     EXPECT_EQ(ScreenShareStore::load(), c.expected);
   }
+}
+
+// Credentials that the app rewrites whole are never loaded half old, half new.
+TEST(ScreenShareStoreTest, LoadsWholeCredentialsWhileTheyAreRewritten) {
+  testsupport::TempDataDir dataDir;
+  const auto voiceJoined = [](int i) {
+    const std::string n = std::to_string(i % 2);
+    if (auto store = Store::open()) {
+      store->write(shared::StoreChanges()
+                       .setString(keys::kAccessToken, "tok-" + n)
+                       .setString(keys::kChannelId, "lounge-" + n)
+                       .setString(keys::kPrimarySessionId, "voice-" + n)
+                       .setString(keys::kApiBase, "https://api-" + n));
+    }
+  };
+  voiceJoined(0);
+  std::atomic<bool> stop{false};
+  std::thread app([&] {
+    for (int i = 1; !stop; ++i) voiceJoined(i);
+  });
+  int mixed = 0;  // or missing
+  for (int round = 0; round < 2000; ++round) {
+    const auto credentials = ScreenShareStore::load();
+    const char n = credentials ? credentials->token.back() : '?';
+    if (!credentials || credentials->channelId.back() != n || credentials->primarySessionId.back() != n ||
+        credentials->apiBase.back() != n)
+      ++mixed;
+  }
+  stop = true;
+  app.join();
+  EXPECT_EQ(mixed, 0);
 }
 
 TEST(TrackNameTest, IsThePrefixAndTheLowThirtyTwoBitsOfFreshRandomBits) {

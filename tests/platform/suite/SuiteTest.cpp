@@ -1,22 +1,28 @@
-#include "platform/suite/Suite.h"
-
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <limits>
+#include <regex>
 #include <string>
+#include <vector>
 
+#include "platform/suite/MoveAsideUnreadable.h"
+#include "platform/suite/Suite.h"
 #include "tests/support/TempDataDir.h"
 
 namespace {
 
 namespace fs = std::filesystem;
+using platform::suite::StoredValue;
 using platform::suite::Suite;
+using platform::suite::SuiteChange;
 
 constexpr const char* kSuite = "group.test.suite";
 // Tabs, a four-byte character and an embedded NUL: stored and read back byte for byte.
@@ -37,11 +43,25 @@ std::string rawValue(const fs::path& file, const std::string& key) {
   if (sqlite3_prepare_v2(db, "SELECT typeof(value) || ':' || value FROM entries WHERE key = ?1", -1, &stmt,
                          nullptr) == SQLITE_OK) {
     sqlite3_bind_text(stmt, 1, key.c_str(), -1, SQLITE_TRANSIENT);
-    if (sqlite3_step(stmt) == SQLITE_ROW) result = reinterpret_cast<const char*>(sqlite3_column_text(stmt, 0));
+    if (sqlite3_step(stmt) == SQLITE_ROW)
+      result = reinterpret_cast<const char*>(sqlite3_column_text(stmt, 0));
   }
   sqlite3_finalize(stmt);
   sqlite3_close(db);
   return result;
+}
+
+void rawExec(const fs::path& file, const char* sql) {
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(file.c_str(), &db), SQLITE_OK);
+  EXPECT_EQ(sqlite3_exec(db, sql, nullptr, nullptr, nullptr), SQLITE_OK) << sqlite3_errmsg(db);
+  sqlite3_close(db);
+}
+
+std::string contentsOf(const fs::path& file) {
+  std::string contents(fs::file_size(file), '\0');
+  std::ifstream(file, std::ios::binary).read(contents.data(), static_cast<std::streamsize>(contents.size()));
+  return contents;
 }
 
 TEST(Suite, TypedValuesRoundTripAndOtherTypesReadAsMissing) {
@@ -105,23 +125,132 @@ TEST(Suite, FolderAndFilesArePrivateToTheUser) {
   EXPECT_EQ(Suite::fileFor(kSuite), dir.suiteFile(kSuite));
 }
 
+TEST(Suite, RecordIsWrittenWholeOrNotAtAll) {
+  testsupport::TempDataDir dir;
+  const fs::path file = dir.suiteFile(kSuite);
+  auto suite = Suite::open(kSuite);
+  ASSERT_TRUE(suite);
+  const SuiteChange first[] = {{"r.count", StoredValue::ofInteger(1)},
+                               {"r.name", StoredValue::ofText("one")},
+                               {"r.gone", StoredValue::ofReal(0.5)},
+                               {"r.gone", std::nullopt}};
+  EXPECT_TRUE(suite->write(first));
+  const std::string_view keys[] = {"r.name", "r.count", "r.gone", "r.never"};
+  const auto values = suite->read(keys);
+  ASSERT_EQ(values.size(), 4U);
+  EXPECT_EQ(values[0].asText(), "one");
+  EXPECT_EQ(values[1].asInteger(), 1);
+  EXPECT_EQ(values[2].type, StoredValue::Type::other);
+  EXPECT_EQ(values[3].type, StoredValue::Type::other);
+
+  // A statement that fails in the middle (here through triggers another program put
+  // in) leaves none of the record written, and every failed write says so.
+  rawExec(file,
+          "CREATE TRIGGER refuse_insert BEFORE INSERT ON entries WHEN NEW.key = 'r.refused' "
+          "BEGIN SELECT RAISE(ABORT, 'refused'); END;"
+          "CREATE TRIGGER refuse_delete BEFORE DELETE ON entries WHEN OLD.key = 'r.count' "
+          "BEGIN SELECT RAISE(ABORT, 'refused'); END;");
+  const SuiteChange refusedSet[] = {{"r.count", StoredValue::ofInteger(2)},
+                                    {"r.refused", StoredValue::ofInteger(2)},
+                                    {"r.name", StoredValue::ofText("two")}};
+  const SuiteChange refusedRemove[] = {{"r.name", StoredValue::ofText("two")}, {"r.count", std::nullopt}};
+  EXPECT_FALSE(suite->write(refusedSet));
+  EXPECT_FALSE(suite->write(refusedRemove));
+  EXPECT_FALSE(suite->setInteger("r.refused", 3));
+  EXPECT_FALSE(suite->remove("r.count"));
+  EXPECT_EQ(rawValue(file, "r.count"), "integer:1");
+  EXPECT_EQ(rawValue(file, "r.name"), "text:one");
+  EXPECT_EQ(rawValue(file, "r.refused"), "<missing>");
+
+  // A failed record is rolled back, so the connection goes on writing.
+  const SuiteChange next[] = {{"r.name", StoredValue::ofText("three")}};
+  EXPECT_TRUE(suite->write(next));
+  EXPECT_TRUE(suite->setInteger("r.other", 4));
+  EXPECT_EQ(rawValue(file, "r.name"), "text:three");
+}
+
+// As where /home links to /var/home: the folders above the suite's own may be links.
+TEST(Suite, OpensThroughLinkedFoldersAboveItsOwn) {
+  testsupport::TempDataDir dir;
+  const fs::path linked = dir.root() / "linked";
+  fs::create_directory_symlink(dir.dataHome(), linked);
+  setenv("XDG_DATA_HOME", linked.c_str(), 1);  // put back by the TempDataDir
+  auto suite = Suite::open(kSuite);
+  ASSERT_TRUE(suite);
+  EXPECT_TRUE(suite->setString("k", "through the link"));
+  EXPECT_EQ(Suite::fileFor(kSuite), linked / "app-groups" / kSuite / "suite.sqlite3");
+  EXPECT_EQ(rawValue(dir.suiteFile(kSuite), "k"), "text:through the link");
+}
+
+// A file SQLite cannot read is kept beside a fresh suite, with its log, under a name
+// that says why.
+TEST(Suite, UnreadableFileIsMovedAsideAndAFreshSuiteStarts) {
+  struct Case {
+    const char* name;
+    void (*make)(const fs::path& file);
+  };
+  const Case cases[] = {
+      {"a text file",
+       [](const fs::path& file) { std::ofstream(file) << "this is no database, just some text"; }},
+      {"a database with a page overwritten",
+       [](const fs::path& file) {
+         rawExec(file,
+                 "CREATE TABLE entries (key TEXT PRIMARY KEY NOT NULL, value) WITHOUT ROWID;"
+                 "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 400) "
+                 "INSERT INTO entries SELECT 'k' || i, printf('%0100d', i) FROM n;");
+         std::fstream page(file, std::ios::in | std::ios::out | std::ios::binary);
+         page.seekp(2 * 4096);
+         page << std::string(4096, 'Z');
+       }},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    testsupport::TempDataDir dir;
+    const fs::path folder = dir.suiteFolder(kSuite), file = dir.suiteFile(kSuite);
+    fs::create_directories(folder);
+    fs::permissions(folder, fs::perms::owner_all);
+    c.make(file);
+    std::ofstream(file.string() + "-wal") << "a log left beside it";
+    for (const char* suffix : {"", "-wal"})
+      fs::permissions(file.string() + suffix, fs::perms::owner_read | fs::perms::owner_write);
+    const std::string unreadable = contentsOf(file);
+
+    auto suite = Suite::open(kSuite);
+    ASSERT_TRUE(suite);
+    EXPECT_FALSE(suite->string("k1"));
+    EXPECT_TRUE(suite->setString("k", "fresh"));
+    EXPECT_EQ(rawValue(file, "k"), "text:fresh");
+    std::vector<std::string> aside;
+    for (const auto& entry : fs::directory_iterator(folder)) {
+      const std::string name = entry.path().filename();
+      if (name.rfind("suite.sqlite3.unreadable-", 0) == 0) aside.push_back(name);
+    }
+    std::sort(aside.begin(), aside.end());
+    ASSERT_GE(aside.size(), 2U);
+    EXPECT_TRUE(std::regex_match(aside[0], std::regex(R"(suite\.sqlite3\.unreadable-[0-9]{10})")))
+        << aside[0];
+    EXPECT_EQ(contentsOf(folder / aside[0]), unreadable);
+    EXPECT_EQ(contentsOf(folder / (aside[0] + "-wal")), "a log left beside it");
+
+    // Nothing is moved once the path names another file than the one found unreadable.
+    struct stat st {};
+    ASSERT_EQ(lstat(file.c_str(), &st), 0);
+    EXPECT_FALSE(platform::suite::moveAsideUnreadable(file, st.st_dev, st.st_ino + 1));
+    EXPECT_EQ(rawValue(file, "k"), "text:fresh");
+  }
+}
+
 TEST(Suite, CannotBeOpenedWhenContainerIsUnusableOrNotPrivate) {
   struct Case {
     const char* name;
     void (*breakIt)(const testsupport::TempDataDir&);
   };
   const Case cases[] = {
-      {"file is not a database",
-       [](const testsupport::TempDataDir& d) {
-         fs::create_directories(d.suiteFolder(kSuite));
-         fs::permissions(d.suiteFolder(kSuite), fs::perms::owner_all);
-         std::ofstream(d.suiteFile(kSuite)) << "this is no database, just some text that is long enough";
-         fs::permissions(d.suiteFile(kSuite), fs::perms::owner_read | fs::perms::owner_write);
-       }},
       {"folder readable by the group",
        [](const testsupport::TempDataDir& d) {
          fs::create_directories(d.suiteFolder(kSuite));
-         fs::permissions(d.suiteFolder(kSuite), fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec);
+         fs::permissions(d.suiteFolder(kSuite),
+                         fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec);
        }},
       {"folder read-only",
        [](const testsupport::TempDataDir& d) {
@@ -133,12 +262,20 @@ TEST(Suite, CannotBeOpenedWhenContainerIsUnusableOrNotPrivate) {
          fs::create_directories(d.suiteFolder(kSuite));
          fs::permissions(d.suiteFolder(kSuite), fs::perms::owner_all);
          std::ofstream(d.suiteFile(kSuite)).close();
-         fs::permissions(d.suiteFile(kSuite), fs::perms::owner_read | fs::perms::owner_write | fs::perms::others_read);
+         fs::permissions(d.suiteFile(kSuite),
+                         fs::perms::owner_read | fs::perms::owner_write | fs::perms::others_read);
        }},
       {"a file where the folder should be",
        [](const testsupport::TempDataDir& d) {
          fs::create_directories(d.suiteFolder(kSuite).parent_path());
          std::ofstream(d.suiteFolder(kSuite)) << "x";
+       }},
+      {"folder is a symbolic link",
+       [](const testsupport::TempDataDir& d) {
+         fs::create_directories(d.suiteFolder(kSuite).parent_path());
+         fs::create_directory(d.root() / "elsewhere");
+         fs::permissions(d.root() / "elsewhere", fs::perms::owner_all);
+         fs::create_directory_symlink(d.root() / "elsewhere", d.suiteFolder(kSuite));
        }},
       {"file is a symbolic link",
        [](const testsupport::TempDataDir& d) {
@@ -165,6 +302,7 @@ TEST(Suite, CannotBeOpenedWhenContainerIsUnusableOrNotPrivate) {
     c.breakIt(dir);
     EXPECT_FALSE(Suite::open(kSuite));
     EXPECT_FALSE(fs::exists(dir.root() / "elsewhere.sqlite3"));
+    EXPECT_FALSE(fs::exists(dir.root() / "elsewhere" / "suite.sqlite3"));
   }
   testsupport::TempDataDir dir;
   for (const char* badName : {"", ".", "..", "a/b", "../escape"}) {
