@@ -1,18 +1,10 @@
 #include "app/ServiceHost.h"
 
-#include <algorithm>
+#include "platform/http/HostNames.h"
 
 namespace app {
-namespace {
 
-char asciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool equalsIgnoringCase(std::string_view a, std::string_view b) {
-  return a.size() == b.size() &&
-         std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return asciiLower(x) == asciiLower(y); });
-}
-
-}  // namespace
+using platform::http::equalsIgnoringCase;
 
 bool isServiceHost(std::string_view host, std::string_view serviceDomain) {
   // An empty domain would make every host ending in "." a service host.

@@ -1,12 +1,9 @@
 #include "platform/http/CurlSession.h"
 
-#include <arpa/inet.h>
 #include <curl/curl.h>
-#include <netinet/in.h>
 
 #include <algorithm>
 #include <array>
-#include <cctype>
 #include <cstring>
 #include <mutex>
 #include <optional>
@@ -15,34 +12,14 @@
 #include <variant>
 #include <vector>
 
+#include "platform/http/HostNames.h"
+
 namespace platform::http {
 
 namespace {
 
 TransportError invalidRequest(std::string description) {
   return {TransportError::Kind::invalidRequest, std::move(description)};
-}
-
-bool equalsIgnoringCase(std::string_view a, std::string_view b) {
-  return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
-    return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
-  });
-}
-
-// Whether a URL's host names this machine: 127.0.0.0/8, ::1 or "localhost" (which libcurl
-// itself resolves to loopback only). The URL parser has already turned shorthand IPv4
-// forms such as "127.1" into dotted quads.
-bool isLoopbackHost(std::string_view host) {
-  if (equalsIgnoringCase(host, "localhost")) return true;
-  std::string text(host);
-  in_addr v4{};
-  if (inet_pton(AF_INET, text.c_str(), &v4) == 1) return (ntohl(v4.s_addr) >> 24) == 127;
-  if (text.size() > 2 && text.front() == '[' && text.back() == ']') {
-    in6_addr v6{};
-    text = text.substr(1, text.size() - 2);
-    return inet_pton(AF_INET6, text.c_str(), &v6) == 1 && IN6_IS_ADDR_LOOPBACK(&v6);
-  }
-  return false;
 }
 
 struct UrlDeleter {
