@@ -1,10 +1,12 @@
 #pragma once
 
+#include <chrono>
 #include <functional>
 
 #include "app/BroadcastLauncher.h"
 #include "platform/desktop/ExternalOpener.h"
 #include "platform/desktop/TimelineReloader.h"
+#include "platform/dispatch/MainQueue.h"
 
 namespace app {
 
@@ -16,6 +18,10 @@ struct CoordinatorServices {
   platform::desktop::TimelineReloader& widgetCenter;
   BroadcastLauncher& broadcastLauncher;
   platform::desktop::ExternalOpener& opener;
+  // Where the statistics are written, one turn after they arrive.
+  platform::dispatch::MainQueue& mainQueue;
+  // A clock that never jumps, for pacing what pages hand out unasked.
+  std::function<std::chrono::steady_clock::time_point()> steadyNow;
 };
 
 }  // namespace app

@@ -4,6 +4,8 @@
 #include <limits>
 #include <nlohmann/json.hpp>
 
+#include "shared/Constants.h"
+
 namespace app::fields {
 namespace {
 
@@ -30,7 +32,8 @@ std::int64_t integer(const nlohmann::json& body, std::string_view name) {
     // -2^63 is exactly representable and fits; 2^63 is the first double that does not.
     constexpr double kLowest = -9223372036854775808.0;
     constexpr double kBeyondHighest = 9223372036854775808.0;
-    if (std::isfinite(number) && std::trunc(number) == number && number >= kLowest && number < kBeyondHighest) {
+    if (std::isfinite(number) && std::trunc(number) == number && number >= kLowest &&
+        number < kBeyondHighest) {
       return static_cast<std::int64_t>(number);
     }
   }
@@ -39,7 +42,10 @@ std::int64_t integer(const nlohmann::json& body, std::string_view name) {
 
 std::string string(const nlohmann::json& body, std::string_view name, std::string_view fallback) {
   const nlohmann::json* value = find(body, name);
-  if (value != nullptr && value->is_string()) return value->get<std::string>();
+  if (value != nullptr && value->is_string() &&
+      value->get_ref<const std::string&>().size() <= shared::kMaxStringBytes) {
+    return value->get<std::string>();
+  }
   return std::string(fallback);
 }
 

@@ -1,10 +1,9 @@
 #pragma once
 
 #include <cstdint>
+#include <nlohmann/json_fwd.hpp>
 #include <string>
 #include <string_view>
-
-#include <nlohmann/json_fwd.hpp>
 
 // The value rules for the fields of a page message. A field that is missing or does not
 // fit its rule takes the fallback; nothing here fails.
@@ -16,7 +15,8 @@ namespace app::fields {
 // booleans arrive as JSON booleans, not as 0 or 1, so they are not numbers here.)
 std::int64_t integer(const nlohmann::json& body, std::string_view name);
 
-// Any string, unchanged (empty included); anything else gives the fallback.
+// Any string up to shared::kMaxStringBytes, unchanged (empty included); anything else,
+// longer strings too, gives the fallback.
 std::string string(const nlohmann::json& body, std::string_view name, std::string_view fallback = {});
 
 }  // namespace app::fields

@@ -6,16 +6,19 @@
 #include <sqlite3.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <limits>
 #include <map>
 #include <nlohmann/json.hpp>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "app/Coordinator.h"
 #include "shared/Constants.h"
@@ -39,12 +42,19 @@ void check(bool holds, const std::string& what) {
 }
 
 // Counts what the Coordinator asks of the world outside it.
+// Work for the main queue waits until the harness runs it after the message.
 struct Recorder final : platform::desktop::ExternalOpener,
                         platform::desktop::TimelineReloader,
-                        app::BroadcastLauncher {
+                        app::BroadcastLauncher,
+                        platform::dispatch::MainQueue {
   void openExternally(const std::string& /*url*/) override { ++opened; }
   void reloadAllTimelines() override { ++reloads; }
   void startBroadcast() override { ++broadcasts; }
+  void post(std::function<void()> work) override { queued.push_back(std::move(work)); }
+  void runMainQueue() {
+    for (auto work = std::move(queued); auto& item : work) item();
+  }
+  std::vector<std::function<void()>> queued;
   int opened = 0;
   int reloads = 0;
   int broadcasts = 0;
@@ -191,12 +201,16 @@ void checkVoiceJoined(const json& body, const std::map<std::string, Row>& rows) 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   static SuiteUnderTest suite;
   static Recorder recorder;
-  static const app::Coordinator coordinator(
-      app::CoordinatorServices{[] { return kNow; }, recorder, recorder, recorder});
+  static app::Coordinator coordinator(
+      app::CoordinatorServices{[] { return kNow; }, recorder, recorder, recorder, recorder,
+                               [] { return std::chrono::steady_clock::now(); }});
 
   const std::string text(reinterpret_cast<const char*>(data), size);
-  const Recorder before = recorder;
+  const int opened = recorder.opened;
+  const int reloads = recorder.reloads;
+  const int broadcasts = recorder.broadcasts;
   coordinator.userContentController(text);
+  recorder.runMainQueue();
   const auto rows = suite.take();
 
   // The kind as the page meant it, read independently of the Coordinator.
@@ -207,10 +221,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       kind = type->get<std::string>();
   }
 
-  check(recorder.opened == before.opened, "a page message opened a URL");
-  check(recorder.reloads == before.reloads + (kind == "stats" ? 1 : 0),
-        "widget reloads do not match the message");
-  check(recorder.broadcasts == before.broadcasts + (kind == "startScreenShare" ? 1 : 0),
+  check(recorder.opened == opened, "a page message opened a URL");
+  check(recorder.reloads == reloads + (kind == "stats" ? 1 : 0), "widget reloads do not match the message");
+  check(recorder.broadcasts == broadcasts + (kind == "startScreenShare" ? 1 : 0),
         "broadcast starts do not match the message");
   if (kind == "stats") {
     checkStats(body, rows);

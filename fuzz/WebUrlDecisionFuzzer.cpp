@@ -3,10 +3,13 @@
 // outside the app through the desktop opener's scheme allow-list. Checks, against
 // rules read independently from the URL text: a host is judged the service's only
 // when it is the service domain or a subdomain of it (ASCII case aside); only service
-// pages and about/blob/data stay in the app; every decision is answered exactly once,
+// pages (https, or plain http to a loopback service host) and about/blob/data stay in
+// the app; every decision is answered exactly once,
 // before anything is opened; and no scheme but http, https, mailto, tel and sms ever
 // reaches the desktop's URL handler.
+#include <arpa/inet.h>
 #include <gio/gio.h>
+#include <netinet/in.h>
 
 #include <algorithm>
 #include <array>
@@ -47,10 +50,13 @@ class NotingOpener final : public platform::desktop::ExternalOpener {
 };
 
 // Answers nobody calls: the Coordinator never reloads widgets or starts a broadcast here.
-class Unused final : public platform::desktop::TimelineReloader, public app::BroadcastLauncher {
+class Unused final : public platform::desktop::TimelineReloader,
+                     public app::BroadcastLauncher,
+                     public platform::dispatch::MainQueue {
  public:
   void reloadAllTimelines() override { events.emplace_back("reload"); }
   void startBroadcast() override { events.emplace_back("startBroadcast"); }
+  void post(std::function<void()> /*work*/) override { events.emplace_back("post"); }
 };
 
 std::string asciiLower(std::string_view text) {
@@ -81,6 +87,17 @@ bool isServiceHostByRule(const std::optional<std::string>& host) {
   const std::string dotted = "." + domain;
   return name == domain || (name.size() > dotted.size() &&
                             name.compare(name.size() - dotted.size(), dotted.size(), dotted) == 0);
+}
+
+// A host naming this machine: "localhost" in any case, an IPv4 address in 127.0.0.0/8 or
+// the IPv6 loopback address in brackets.
+bool isLoopbackByRule(const std::string& host) {
+  if (asciiLower(host) == "localhost") return true;
+  in_addr v4{};
+  if (inet_pton(AF_INET, host.c_str(), &v4) == 1) return (ntohl(v4.s_addr) & 0xff000000U) == 0x7f000000U;
+  in6_addr v6{};
+  return host.size() > 2 && host.front() == '[' && host.back() == ']' &&
+         inet_pton(AF_INET6, host.substr(1, host.size() - 2).c_str(), &v6) == 1 && IN6_IS_ADDR_LOOPBACK(&v6);
 }
 
 bool leavesTheAppByRule(std::string_view scheme) {
@@ -114,8 +131,8 @@ extern "C" gboolean g_app_info_launch_default_for_uri(const char* uri, GAppLaunc
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   static NotingOpener opener;
   static Unused unused;
-  static const app::Coordinator coordinator(
-      app::CoordinatorServices{[] { return 0.0; }, unused, unused, opener});
+  static app::Coordinator coordinator(app::CoordinatorServices{
+      [] { return 0.0; }, unused, unused, opener, unused, [] { return std::chrono::steady_clock::now(); }});
 
   // The engine hands URLs over as C strings: the text ends at the first NUL.
   const std::string text(reinterpret_cast<const char*>(data),
@@ -125,13 +142,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (url && (url->text != text || url->scheme != schemeOf(text)))
     fail("taken apart wrongly: " + url->scheme, text);
   if (!url && !text.empty()) fail("a URL went missing", text);
-  const bool serviceHost = url && isServiceHostByRule(url->host);
+  const bool servicePage =
+      url && isServiceHostByRule(url->host) &&
+      (url->scheme == "https" || (url->scheme == "http" && isLoopbackByRule(*url->host)));
 
-  coordinator.decidePolicyFor(url, [](app::NavigationActionPolicy policy) {
+  // Every URL as if a user's gesture started it, so none is held back by the pacing of
+  // unasked ones.
+  coordinator.decidePolicyFor(url, true, [](app::NavigationActionPolicy policy) {
     events.emplace_back(policy == app::NavigationActionPolicy::allow ? "allow" : "cancel");
   });
   const bool staysInApp =
-      !url || serviceHost || url->scheme == "about" || url->scheme == "blob" || url->scheme == "data";
+      !url || servicePage || url->scheme == "about" || url->scheme == "blob" || url->scheme == "data";
   std::vector<std::string> expected = {staysInApp ? "allow" : "cancel"};
   if (!staysInApp) {
     const auto outside = handedOutside(text);
@@ -139,10 +160,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   expectEvents(expected, "navigation", text);
 
-  coordinator.createWebViewWith(url, [](const std::string& load) { events.push_back("load " + load); });
+  coordinator.createWebViewWith(url, true, [](const std::string& load) { events.push_back("load " + load); });
   if (!url) {
     expected = {};
-  } else if (serviceHost) {
+  } else if (servicePage) {
     expected = {"load " + text};
   } else {
     expected = handedOutside(text);
@@ -152,6 +173,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   coordinator.requestMediaCapturePermissionFor(url, [](app::PermissionDecision decision) {
     events.emplace_back(decision == app::PermissionDecision::grant ? "grant" : "deny");
   });
-  expectEvents({serviceHost ? "grant" : "deny"}, "media permission", text);
+  expectEvents({servicePage ? "grant" : "deny"}, "media permission", text);
   return 0;
 }

@@ -4,12 +4,15 @@
 // pragmas, in the same run and in the same folder.
 #include <benchmark/benchmark.h>
 
+#include <chrono>
+#include <functional>
 #include <string>
+#include <utility>
 
 #include "app/Coordinator.h"
+#include "app/CoordinatorServices.h"
 #include "bench/support/BenchDataHome.h"
 #include "bench/support/KeptOpenConnection.h"
-#include "app/CoordinatorServices.h"
 #include "shared/SharedStore.h"
 #include "shared/StoreKeys.h"
 
@@ -36,14 +39,29 @@ class NoOpener final : public platform::desktop::ExternalOpener {
  public:
   void openExternally(const std::string& /*url*/) override {}
 };
+// The main queue's turn comes right after each message, as it does in the app when the
+// page posts no faster than the store writes.
+class TurnQueue final : public platform::dispatch::MainQueue {
+ public:
+  void post(std::function<void()> work) override { work_ = std::move(work); }
+  void runTurn() { std::exchange(work_, nullptr)(); }
+
+ private:
+  std::function<void()> work_;
+};
 
 void BM_StatsMessage(benchmark::State& state) {
   benchDataHome();
   NoReload reload;
   NoLauncher launcher;
   NoOpener opener;
-  const app::Coordinator coordinator(app::CoordinatorServices{[] { return kNow; }, reload, launcher, opener});
-  for (auto _ : state) coordinator.userContentController(kStatsMessage);
+  TurnQueue queue;
+  app::Coordinator coordinator(app::CoordinatorServices{[] { return kNow; }, reload, launcher, opener, queue,
+                                                        [] { return std::chrono::steady_clock::now(); }});
+  for (auto _ : state) {
+    coordinator.userContentController(kStatsMessage);
+    queue.runTurn();
+  }
   if (shared::SharedStore::open()->integer(shared::keys::kVoiceSeconds) != 18240) {
     state.SkipWithError("the message was not stored");
   }

@@ -3,7 +3,9 @@
 #include <sqlite3.h>
 #include <sys/stat.h>
 
+#include <chrono>
 #include <map>
+#include <optional>
 #include <tuple>
 
 #include "app/Coordinator.h"
@@ -40,10 +42,13 @@ class CoordinatorTest : public testing::Test {
     EXPECT_EQ(sqlite3_exec(db_, sql, collect, &rows, nullptr), SQLITE_OK) << sqlite3_errmsg(db_);
     return rows;
   }
+  // Posts the message and gives the main queue its turn; what the store saw.
   Events post(const std::string& json) {
     coordinator_.userContentController(json);
-    return run("SELECT event FROM log ORDER BY rowid; DELETE FROM log;");
+    recorder_.runMainQueue();
+    return takeLog();
   }
+  Events takeLog() { return run("SELECT event FROM log ORDER BY rowid; DELETE FROM log;"); }
   // The writes of one "stats" message with these values.
   static Events stats(Events values) {
     const char* names[] = {"voiceSeconds", "streakDays", "bestStreak", "username"};
@@ -54,11 +59,12 @@ class CoordinatorTest : public testing::Test {
 
   testsupport::TempDataDir dataDir_;
   RecordingServices recorder_;
-  app::Coordinator coordinator_{recorder_.services()};
+  std::optional<app::Coordinator> coordinatorStorage_{std::in_place, recorder_.services()};
+  app::Coordinator& coordinator_ = *coordinatorStorage_;
   sqlite3* db_ = nullptr;
 };
 
-TEST_F(CoordinatorTest, StatsWritesItsFiveValuesInOrderAndRequestsAReloadEachTime) {
+TEST_F(CoordinatorTest, StatsAreWrittenOnTheQueuesTurnTheNewestOnlyEachWithOneReload) {
   EXPECT_EQ(
       post(R"({"type":"stats","voice_seconds":3600,"streak_days":4,"best_streak":9,"username":"a","x":1})"),
       stats({"3600", "4", "9", "'a'"}));
@@ -67,6 +73,24 @@ TEST_F(CoordinatorTest, StatsWritesItsFiveValuesInOrderAndRequestsAReloadEachTim
   EXPECT_EQ(post(R"({"type":"stats","junk":)" + deep + R"(,"username":)" + deep + "}"),
             stats({"0", "0", "0", "''"}));
   EXPECT_EQ(recorder_.log, (Events{"reload", "reload"}));
+
+  // A flood before the queue's turn is one record, the last, and one reload.
+  for (int i = 1; i <= 100; ++i) {
+    coordinator_.userContentController(R"({"type":"stats","voice_seconds":)" + std::to_string(i) + "}");
+  }
+  EXPECT_TRUE(takeLog().empty());
+  EXPECT_EQ(recorder_.queued.size(), 1U);
+  recorder_.runMainQueue();
+  EXPECT_EQ(takeLog(), stats({"100", "0", "0", "''"}));
+  EXPECT_EQ(recorder_.log, (Events{"reload", "reload", "reload"}));
+
+  // A Coordinator going away writes what it still holds; its queued turn then does nothing.
+  coordinator_.userContentController(R"({"type":"stats","voice_seconds":7})");
+  coordinatorStorage_.reset();
+  EXPECT_EQ(takeLog(), stats({"7", "0", "0", "''"}));
+  recorder_.runMainQueue();
+  EXPECT_TRUE(takeLog().empty());
+  EXPECT_EQ(recorder_.log.size(), 4U);
 }
 
 TEST_F(CoordinatorTest, NumbersAreKeptWhenWholeAndWithin64BitsStringsAsTheyAreElseTheDefault) {
@@ -92,11 +116,14 @@ TEST_F(CoordinatorTest, NumbersAreKeptWhenWholeAndWithin64BitsStringsAsTheyAreEl
       {"", {R"("")", "null", "42", "true", R"(["ana"])", R"({"name":"ana"})"}},
       {"  spaced  ", {R"("  spaced  ")"}},
       {"ünï 🎧 \"q\" \n ' ; DROP TABLE entries; --", {R"("ünï 🎧 \"q\" \n ' ; DROP TABLE entries; --")"}},
-      {std::string("a\0b", 3), {R"("a\u0000b")"}}};
+      {std::string("a\0b", 3), {R"("a\u0000b")"}},
+      // Up to 64 KiB kept; one byte more is the default, like a field of the wrong type.
+      {std::string(65'536, 'x'), {'"' + std::string(65'536, 'x') + '"'}},
+      {"", {'"' + std::string(65'537, 'x') + '"'}}};
   for (const auto& [stored, inputs] : strings) {
     for (const std::string& json : inputs) {
       post(R"({"type":"stats","username":)" + json + "}");
-      EXPECT_EQ(shared::SharedStore::open()->string(shared::keys::kUsername), stored) << json;
+      EXPECT_EQ(shared::SharedStore::open()->string(shared::keys::kUsername), stored) << json.substr(0, 60);
     }
   }
 }
@@ -147,12 +174,13 @@ TEST(CoordinatorWithoutStore, StatsStillReloadsWhileTheOtherKindsDoNothingAtAll)
   std::filesystem::create_directories(dataDir.suiteFolder(shared::kSuiteName));
   ASSERT_EQ(chmod(dataDir.suiteFolder(shared::kSuiteName).c_str(), 0755), 0);
   RecordingServices recorder;
-  const app::Coordinator coordinator(recorder.services());
+  app::Coordinator coordinator(recorder.services());
   for (const char* message : {R"({"type":"stats"})", R"({"type":"voiceJoined","token":"t"})",
                               R"({"type":"voiceLeft"})", R"({"type":"startScreenShare"})"}) {
     coordinator.userContentController(message);
   }
-  EXPECT_EQ(recorder.log, (Events{"reload", "startBroadcast"}));
+  recorder.runMainQueue();
+  EXPECT_EQ(recorder.log, (Events{"startBroadcast", "reload"}));
   EXPECT_FALSE(std::filesystem::exists(dataDir.suiteFile(shared::kSuiteName)));
 }
 
@@ -161,10 +189,13 @@ TEST(CoordinatorWithoutStore, StatsStillReloadsWhileTheOtherKindsDoNothingAtAll)
 // new window too. I page-internal: stays, a new window goes out. N no URL: allowed, no more.
 const std::map<std::string, Events> kUrls = {
     {"sorn.chat",
-     {// The bare domain, subdomains, any case, any port, any scheme.
+     {// The bare domain, subdomains, any case, any port; https only.
       "S https://sorn.chat/sorn/dashboard", "S https://app.sorn.chat/sorn/dashboard?tab=1#top",
-      "S https://a.b.sorn.chat/", "S https://SORN.CHAT/", "S https://App.Sorn.Chat:8443/x",
-      "S http://sorn.chat:80/", "S https://user:pw@app.sorn.chat/", "S https://evil.example%2Esorn.chat/",
+      "S https://a.b.sorn.chat/", "S https://SORN.CHAT/", "S HTTPS://App.Sorn.Chat:8443/x",
+      "S https://user:pw@app.sorn.chat/", "S https://evil.example%2Esorn.chat/",
+      // The service over plain http, or any other scheme, is no service page.
+      "F http://sorn.chat:80/", "F http://app.sorn.chat/sorn/dashboard", "F ftp://sorn.chat/",
+      "F custom-scheme://sorn.chat/x", "F ws://sorn.chat/", "F file://sorn.chat/etc/passwd",
       // Look-alikes: hosts ending alike; the domain elsewhere; an empty label; a trailing dot.
       "F https://evilsorn.chat/", "F https://EVILSORN.CHAT/", "F https://xsorn.chat:443/",
       "F https://sorn.chat./", "F https://sorn.chat.evil.example/", "F https://sorn.chat@evil.example/",
@@ -176,9 +207,12 @@ const std::map<std::string, Events> kUrls = {
       "F javascript:alert(1)", "F sorn.chat", "I about:blank", "I about:srcdoc", "I data:text/html,<p>hi</p>",
       "I blob:https://app.sorn.chat/5c1d0a52-6d3e-4ad7-9a8e-0b6f4a1f2f3c", "N "}},
     // The loopback service of the engine tests; an empty domain has no hosts at all.
+    // Plain http stays only on a loopback service host.
     {"127.0.0.1",
-     {"S http://127.0.0.1:41234/sorn/dashboard", "F http://localhost:41234/", "F http://127.0.0.10/"}},
-    {"localhost", {"S http://localhost:8765/sorn/dashboard", "F http://notlocalhost:8765/"}},
+     {"S http://127.0.0.1:41234/sorn/dashboard", "S https://127.0.0.1/", "F ftp://127.0.0.1/",
+      "F http://localhost:41234/", "F http://127.0.0.10/"}},
+    {"localhost",
+     {"S http://localhost:8765/sorn/dashboard", "S http://LOCALHOST:8765/", "F http://notlocalhost:8765/"}},
     {"", {"F https://sorn.chat/", "F https://x./", "F http://127.0.0.1/"}}};
 
 TEST(CoordinatorPolicy, EachUrlIsAnsweredOnceForNavigationNewWindowAndMicrophone) {
@@ -187,12 +221,12 @@ TEST(CoordinatorPolicy, EachUrlIsAnsweredOnceForNavigationNewWindowAndMicrophone
       const std::string text = tagged.substr(2);
       SCOPED_TRACE(text + " for " + domain);
       RecordingServices recorder;
-      const app::Coordinator coordinator(recorder.services(), domain);
+      app::Coordinator coordinator(recorder.services(), domain);
       const auto url = app::parseWebUrl(text.c_str());
-      coordinator.decidePolicyFor(url, [&](app::NavigationActionPolicy policy) {
+      coordinator.decidePolicyFor(url, true, [&](app::NavigationActionPolicy policy) {
         recorder.log.emplace_back(policy == app::NavigationActionPolicy::allow ? "allow" : "cancel");
       });
-      coordinator.createWebViewWith(url,
+      coordinator.createWebViewWith(url, true,
                                     [&](const std::string& load) { recorder.log.push_back("load " + load); });
       coordinator.requestMediaCapturePermissionFor(url, [&](app::PermissionDecision decision) {
         recorder.log.emplace_back(decision == app::PermissionDecision::grant ? "grant" : "deny");
@@ -204,6 +238,32 @@ TEST(CoordinatorPolicy, EachUrlIsAnsweredOnceForNavigationNewWindowAndMicrophone
       EXPECT_EQ(recorder.log, expected.at(tagged[0]));
     }
   }
+}
+
+TEST(CoordinatorPolicy, UnaskedHandOutsArePacedToOneASecondWhileAUsersGesturesAllGoOut) {
+  RecordingServices recorder;
+  app::Coordinator coordinator(recorder.services(), "sorn.chat");
+  auto navigate = [&](const char* text, bool gesture) {
+    coordinator.decidePolicyFor(app::parseWebUrl(text), gesture, [&](app::NavigationActionPolicy policy) {
+      recorder.log.emplace_back(policy == app::NavigationActionPolicy::allow ? "allow" : "cancel");
+    });
+  };
+  auto newWindow = [&](const char* text, bool gesture) {
+    coordinator.createWebViewWith(app::parseWebUrl(text), gesture, [](const std::string&) {});
+  };
+  for (int i = 0; i < 500; ++i) navigate("https://foreign.example/frame", false);
+  newWindow("https://foreign.example/popup", false);
+  navigate("https://foreign.example/clicked", true);
+  newWindow("https://foreign.example/tab", true);
+  navigate("https://sorn.chat/", false);  // staying needs no pacing
+  recorder.steadyNow += std::chrono::milliseconds(999);
+  newWindow("https://foreign.example/early", false);
+  recorder.steadyNow += std::chrono::milliseconds(1);
+  newWindow("https://foreign.example/later", false);
+  std::erase(recorder.log, "cancel");
+  EXPECT_EQ(recorder.log,
+            (Events{"open https://foreign.example/frame", "open https://foreign.example/clicked",
+                    "open https://foreign.example/tab", "allow", "open https://foreign.example/later"}));
 }
 
 }  // namespace
