@@ -1,5 +1,6 @@
 #include "app/SornWebView.h"
 
+#include <unistd.h>
 #include <webkit/webkit.h>
 
 #include <chrono>
@@ -11,6 +12,7 @@
 #include "app/launcher/BroadcastPickerHost.h"
 #include "platform/desktop/SystemOpener.h"
 #include "platform/desktop/WidgetCenter.h"
+#include "platform/dispatch/MainLoopQueue.h"
 #include "platform/gobject/ObjectRef.h"
 
 namespace app {
@@ -19,7 +21,58 @@ namespace {
 using platform::gobject::ObjectRef;
 
 constexpr const char* kMessageHandlerName = "sorn";
-constexpr const char* kMarkerScript = "window.__sornNative__ = { platform: 'ios', version: 1 };";
+// The message handler lives in a script world of the app's own, which only the top frame's
+// bridge script joins: frames cannot reach it, whatever their origin or sandbox.
+constexpr const char* kBridgeWorld = "sorn-bridge";
+
+// The top frame's page world: the marker, and the page API
+// window.webkit.messageHandlers.sorn.postMessage(body). A body goes to the bridge world as
+// its JSON text in a DOM event (the one thing both worlds share). Consecutive "stats" of one
+// task go as one, the last, when the task ends or before the next other message: a page
+// posting in a loop would otherwise keep the engine's message queue full and starve drawing.
+// Everything the script uses is taken before the page's own scripts run.
+constexpr const char* kPageScript = R"js(
+window.__sornNative__ = { platform: 'ios', version: 1 };
+(() => {
+  const dispatch = EventTarget.prototype.dispatchEvent;
+  const Event = CustomEvent;
+  const stringify = JSON.stringify;
+  const later = queueMicrotask;
+  const doc = document;
+  const send = (text) => { dispatch.call(doc, new Event('sorn-bridge-message', { detail: text })); };
+  let heldStats = null;
+  const flush = () => {
+    if (heldStats === null) return;
+    const text = heldStats;
+    heldStats = null;
+    send(text);
+  };
+  const postMessage = (body) => {
+    let text;
+    try { text = stringify(body); } catch (e) { return; }
+    if (typeof text !== 'string') return;
+    if (body !== null && typeof body === 'object' && body.type === 'stats') {
+      if (heldStats === null) later(flush);
+      heldStats = text;
+      return;
+    }
+    flush();
+    send(text);
+  };
+  const sorn = Object.freeze({ postMessage });
+  Object.defineProperty(window, 'webkit', {
+    value: Object.freeze({ messageHandlers: Object.freeze({ sorn }) }),
+    enumerable: true,
+  });
+})();
+)js";
+
+// The bridge world of the top frame: hands the page's message texts to the app.
+constexpr const char* kBridgeScript = R"js(
+document.addEventListener('sorn-bridge-message', (event) => {
+  if (typeof event.detail === 'string') window.webkit.messageHandlers.sorn.postMessage(event.detail);
+}, true);
+)js";
 constexpr const char* kApplicationName = "SorniOS";
 constexpr const char* kApplicationVersion = "1.0";
 
@@ -33,9 +86,17 @@ double secondsSince1970() {
   return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
 }
 
+// Whether the folder is there or could be made, private to the user. The engine aborts
+// the whole app on a data folder it cannot use, so that is found out here first.
+bool usableFolder(const std::filesystem::path& folder) {
+  return g_mkdir_with_parents(folder.c_str(), 0700) == 0 && g_file_test(folder.c_str(), G_FILE_TEST_IS_DIR) &&
+         access(folder.c_str(), R_OK | W_OK | X_OK) == 0;
+}
+
 // The persistent store of cookies, local storage and caches under the user's data and
-// cache folders. One network session per folder in the process: a second web view on
-// the same folders shares it instead of opening the same databases twice.
+// cache folders; a session kept in memory only when those cannot be used. One network
+// session per folder in the process: a second web view on the same folders shares it
+// instead of opening the same databases twice.
 ObjectRef<WebKitNetworkSession> persistentNetworkSession() {
   const std::filesystem::path dataDir = std::filesystem::path(g_get_user_data_dir()) / "sorn";
   const std::filesystem::path cacheDir = std::filesystem::path(g_get_user_cache_dir()) / "sorn";
@@ -43,7 +104,13 @@ ObjectRef<WebKitNetworkSession> persistentNetworkSession() {
   static std::filesystem::path liveDataDir;
   if (live != nullptr && liveDataDir == dataDir) return ObjectRef<WebKitNetworkSession>::retain(live);
 
-  auto session = ObjectRef<WebKitNetworkSession>::adopt(webkit_network_session_new(dataDir.c_str(), cacheDir.c_str()));
+  if (!usableFolder(dataDir) || !usableFolder(cacheDir)) {
+    g_log("sorn", G_LOG_LEVEL_DEBUG, "%s or %s cannot be used: cookies and caches are kept in memory only",
+          dataDir.c_str(), cacheDir.c_str());
+    return ObjectRef<WebKitNetworkSession>::adopt(webkit_network_session_new_ephemeral());
+  }
+  auto session =
+      ObjectRef<WebKitNetworkSession>::adopt(webkit_network_session_new(dataDir.c_str(), cacheDir.c_str()));
   // Without persistent storage the cookie manager keeps cookies in memory only.
   webkit_cookie_manager_set_persistent_storage(webkit_network_session_get_cookie_manager(session.get()),
                                                (dataDir / "cookies.sqlite").c_str(),
@@ -80,32 +147,32 @@ void connectToCoordinator(gpointer instance, const char* signal, Callback callba
       GConnectFlags{});
 }
 
-const Coordinator& coordinatorOf(gpointer data) { return **static_cast<std::shared_ptr<Coordinator>*>(data); }
+Coordinator& coordinatorOf(gpointer data) { return **static_cast<std::shared_ptr<Coordinator>*>(data); }
 
 void onScriptMessage(WebKitUserContentManager* /*manager*/, JSCValue* value, gpointer data) {
-  // The page's value as JSON text; undefined, functions and the like give none.
-  char* json = jsc_value_to_json(value, 0);
-  if (json == nullptr) return;
+  // The bridge world posts the page's value as its JSON text; nothing else reaches it.
+  if (!jsc_value_is_string(value)) return;
+  g_autofree char* json = jsc_value_to_string(value);
   try {
     coordinatorOf(data).userContentController(json);
   } catch (...) {
     // Nothing may unwind into the engine; the message is dropped.
   }
-  g_free(json);
 }
 
-gboolean onDecidePolicy(WebKitWebView* /*webView*/, WebKitPolicyDecision* decision, WebKitPolicyDecisionType type,
-                        gpointer data) {
+gboolean onDecidePolicy(WebKitWebView* /*webView*/, WebKitPolicyDecision* decision,
+                        WebKitPolicyDecisionType type, gpointer data) {
   // Responses keep the engine's own handling (show, download).
   if (type == WEBKIT_POLICY_DECISION_TYPE_RESPONSE) return FALSE;
   // A new-window action passes the navigation policy first, like any navigation; when
   // allowed, the engine goes on to ask "create".
-  WebKitNavigationAction* action = webkit_navigation_policy_decision_get_navigation_action(
-      WEBKIT_NAVIGATION_POLICY_DECISION(decision));
+  WebKitNavigationAction* action =
+      webkit_navigation_policy_decision_get_navigation_action(WEBKIT_NAVIGATION_POLICY_DECISION(decision));
   bool answered = false;
   try {
     const auto url = parseWebUrl(webkit_uri_request_get_uri(webkit_navigation_action_get_request(action)));
-    coordinatorOf(data).decidePolicyFor(url, [&](NavigationActionPolicy policy) {
+    const bool gesture = webkit_navigation_action_is_user_gesture(action) != FALSE;
+    coordinatorOf(data).decidePolicyFor(url, gesture, [&](NavigationActionPolicy policy) {
       answered = true;
       if (policy == NavigationActionPolicy::allow) {
         webkit_policy_decision_use(decision);
@@ -124,7 +191,8 @@ GtkWidget* onCreate(WebKitWebView* webView, WebKitNavigationAction* action, gpoi
   // is a real new-window request. No second web view is ever made.
   try {
     const auto url = parseWebUrl(webkit_uri_request_get_uri(webkit_navigation_action_get_request(action)));
-    coordinatorOf(data).createWebViewWith(url, [webView](const std::string& serviceUrl) {
+    const bool gesture = webkit_navigation_action_is_user_gesture(action) != FALSE;
+    coordinatorOf(data).createWebViewWith(url, gesture, [webView](const std::string& serviceUrl) {
       // A fresh request: the method, body and headers of the action's own are not kept.
       RequestLoader::load(webView, serviceUrl);
     });
@@ -162,19 +230,27 @@ gboolean onPermissionRequest(WebKitWebView* webView, WebKitPermissionRequest* re
 std::shared_ptr<Coordinator> SornWebView::makeCoordinator() {
   static PickerHostLauncher launcher;
   return std::make_shared<Coordinator>(CoordinatorServices{
-      secondsSince1970, platform::desktop::WidgetCenter::shared(), launcher, platform::desktop::SystemOpener::shared()});
+      secondsSince1970, platform::desktop::WidgetCenter::shared(), launcher,
+      platform::desktop::SystemOpener::shared(), platform::dispatch::MainLoopQueue::shared(),
+      [] { return std::chrono::steady_clock::now(); }});
 }
 
 GtkWidget* SornWebView::makeUIView(const std::shared_ptr<Coordinator>& coordinator) const {
   auto contentManager = ObjectRef<WebKitUserContentManager>::adopt(webkit_user_content_manager_new());
   // The page posts through window.webkit.messageHandlers.sorn.postMessage(...).
-  webkit_user_content_manager_register_script_message_handler(contentManager.get(), kMessageHandlerName, nullptr);
+  webkit_user_content_manager_register_script_message_handler(contentManager.get(), kMessageHandlerName,
+                                                              kBridgeWorld);
   const std::string messageSignal = std::string("script-message-received::") + kMessageHandlerName;
   connectToCoordinator(contentManager.get(), messageSignal.c_str(), onScriptMessage, coordinator);
-  WebKitUserScript* marker = webkit_user_script_new(kMarkerScript, WEBKIT_USER_CONTENT_INJECT_TOP_FRAME,
-                                                    WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START, nullptr, nullptr);
-  webkit_user_content_manager_add_script(contentManager.get(), marker);
-  webkit_user_script_unref(marker);
+  for (WebKitUserScript* script :
+       {webkit_user_script_new(kPageScript, WEBKIT_USER_CONTENT_INJECT_TOP_FRAME,
+                               WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START, nullptr, nullptr),
+        webkit_user_script_new_for_world(kBridgeScript, WEBKIT_USER_CONTENT_INJECT_TOP_FRAME,
+                                         WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START, kBridgeWorld, nullptr,
+                                         nullptr)}) {
+    webkit_user_content_manager_add_script(contentManager.get(), script);
+    webkit_user_script_unref(script);
+  }
 
   auto session = persistentNetworkSession();
   auto settings = webViewSettings();

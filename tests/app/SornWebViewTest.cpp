@@ -4,10 +4,13 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <future>
 #include <nlohmann/json.hpp>
 
 #include "app/RequestLoader.h"
+#include "platform/dispatch/MainLoopQueue.h"
 #include "shared/SharedStore.h"
 #include "shared/StoreKeys.h"
 #include "tests/app/RecordingServices.h"
@@ -53,31 +56,56 @@ std::vector<RecordedRequest> requestsFor(const LoopbackHttpServer& server, const
 
 class SornWebViewTest : public testing::Test {
  protected:
+  app::CoordinatorServices services() {
+    return recorder_.services(platform::dispatch::MainLoopQueue::shared());
+  }
+
   testsupport::TempDataDir dataDir_;
   apptest::RecordingServices recorder_;
 };
 
-TEST_F(SornWebViewTest, TheMainFrameSeesTheMarkerFirstItsMessagesReachTheStoreAndMediaNeedNoGesture) {
+TEST_F(SornWebViewTest, OnlyTheMainFrameSeesTheMarkerAndPostsItsMessagesReachTheStoreMediaNeedNoGesture) {
+  // Every kind of frame tries to post as the service; none may reach the app.
+  const std::string forged =
+      "try { window.webkit.messageHandlers.sorn.postMessage({type: 'voiceJoined', token: 'evil', channel_id: "
+      "'c', session_id: 's', api_base: 'https://evil.example/api'}); } catch (e) {}"
+      "try { window.webkit.messageHandlers.sorn.postMessage({type: 'startScreenShare'}); } catch (e) {}";
+  const std::string frameScript =
+      "<script>window.seenInFrame = typeof window.__sornNative__;" + forged + "</script>";
+  const std::string dataFrame = "data:text/html," + frameScript;
   const auto server = serve({{"/main", R"(<!doctype html><meta charset="utf-8"><script>
          window.seenAtStart = window.__sornNative__ === undefined ? null : window.__sornNative__;
          const sorn = window.webkit.messageHandlers.sorn;
          sorn.postMessage({type: 'voiceJoined', token: 'tok', channel_id: 'chan', session_id: 'sess'});
+         // A burst of one task crosses to the app once: its last.
+         for (let i = 0; i < 1000; ++i) sorn.postMessage({type: 'stats', voice_seconds: i});
          sorn.postMessage({type: 'stats', voice_seconds: 3600.0, best_streak: 12.5, username: 'ünï 🎧 "q"'});
          sorn.postMessage('stats');
          sorn.postMessage({type: 'Stats'});
+         const cycle = {type: 'voiceLeft'}; cycle.self = cycle;
+         sorn.postMessage(cycle);
+         sorn.postMessage(undefined);
        </script><iframe id="frame" src="/frame"></iframe>
+       <iframe srcdoc=")" + frameScript + R"("></iframe>
+       <iframe sandbox="allow-scripts" src="/frame"></iframe>
+       <iframe src=")" + dataFrame + R"("></iframe>
        <audio autoplay src="/silence.wav" onplaying="window.audio = 'playing'" onended="window.audio = 'ended'">)"},
-                             {"/frame", R"(<!doctype html><script>
-         window.seenInFrame = typeof window.__sornNative__;
-         window.webkit.messageHandlers.sorn.postMessage({type: 'startScreenShare', from: 'frame'});
-       </script>)"},
+                             {"/frame", "<!doctype html>" + frameScript},
                              {"/silence.wav", silentWav()}});
-  WebViewHarness harness(server.url("/main"), recorder_.services(), "127.0.0.1");
-  ASSERT_TRUE(spinUntil([&] { return recorder_.log.size() >= 2; }));
-  EXPECT_EQ(recorder_.log, (Events{"reload", "startBroadcast"}));  // the one stats of the right kind
+  WebViewHarness harness(server.url("/main"), services(), "127.0.0.1");
+  int bridgeMessages = 0;
+  g_signal_connect(
+      webkit_web_view_get_user_content_manager(harness.webView()), "script-message-received::sorn",
+      G_CALLBACK(+[](WebKitUserContentManager*, JSCValue*, int* count) { ++*count; }), &bridgeMessages);
+  ASSERT_TRUE(harness.waitForLoads(1));
+  ASSERT_TRUE(spinUntil([&] { return !recorder_.log.empty(); }));
+  EXPECT_EQ(harness.waitFor("document.getElementById('frame').contentWindow.seenInFrame", R"("undefined")"),
+            R"("undefined")");
+  spinUntil([] { return false; }, std::chrono::milliseconds(300));  // anything late from the frames
+  EXPECT_EQ(recorder_.log, Events{"reload"});  // one write of the burst's last figures, nothing from frames
+  EXPECT_EQ(bridgeMessages, 4);  // voiceJoined, the one stats, "stats", Stats; the rest never leave the page
   EXPECT_EQ(nlohmann::json::parse(harness.evaluate("window.seenAtStart")),
             (nlohmann::json{{"platform", "ios"}, {"version", 1}}));
-  EXPECT_EQ(harness.evaluate("document.getElementById('frame').contentWindow.seenInFrame"), R"("undefined")");
   const auto userAgent = nlohmann::json::parse(harness.evaluate("navigator.userAgent")).get<std::string>();
   EXPECT_TRUE(userAgent.ends_with(" SorniOS/1.0")) << userAgent;
   ASSERT_EQ(requestsFor(server, "/main").size(), 1U);  // loaded exactly once
@@ -114,13 +142,18 @@ TEST_F(SornWebViewTest, ForeignLinksFramesAndNewWindowsGoOutsideServiceNewWindow
          <a id="foreign" href="https://foreign.example/path?q=1">foreign</a>
          <a id="mail" href="mailto:help@foreign.example">mail</a>
          <a id="outside" target="_blank" href="https://foreign.example/new">outside</a>
-         <a id="inside" target="_blank" href="/second">inside</a>)"},
+         <a id="inside" target="_blank" href="/second">inside</a>
+         <script>
+           // Frames the page adds navigate without a gesture: of a burst of them, one goes out.
+           for (let i = 0; i < 20; ++i)
+             document.body.insertAdjacentHTML('beforeend', '<iframe src="https://foreign.example/frame"></iframe>');
+         </script>)"},
                              {"/second", "<!doctype html><p>second</p>"}});
-  WebViewHarness harness(server.url("/links"), recorder_.services(), "127.0.0.1");
+  WebViewHarness harness(server.url("/links"), services(), "127.0.0.1");
   ASSERT_TRUE(harness.waitForLoads(1));
   // Clicks run through the engine's script evaluation, which counts as a user gesture.
-  harness.evaluate(R"(for (const id of ['foreign', 'mail', 'outside']) document.getElementById(id).click();
-      document.body.insertAdjacentHTML('beforeend', '<iframe src="https://foreign.example/frame"></iframe>'); true)");
+  harness.evaluate(
+      R"(for (const id of ['foreign', 'mail', 'outside']) document.getElementById(id).click(); true)");
   ASSERT_TRUE(spinUntil([&] { return recorder_.log.size() >= 4; }));
   std::sort(recorder_.log.begin(), recorder_.log.end());
   EXPECT_EQ(recorder_.log,
@@ -138,7 +171,7 @@ TEST_F(SornWebViewTest, ALoadWithoutAResponseIsStoppedWhenItsTimeoutPasses) {
     if (request.target == "/slow") released.wait();
     return testsupport::HttpReply{200, "<p>hello</p>", "text/html", {}};
   });
-  WebViewHarness harness(server.url("/start"), recorder_.services(), "127.0.0.1");
+  WebViewHarness harness(server.url("/start"), services(), "127.0.0.1");
   ASSERT_TRUE(harness.waitForLoads(1));
   app::RequestLoader::load(harness.webView(), server.url("/slow"), std::chrono::milliseconds(300));
   const bool stopped = harness.waitForLoads(2);  // the slow page cannot answer before it is let go
@@ -146,7 +179,8 @@ TEST_F(SornWebViewTest, ALoadWithoutAResponseIsStoppedWhenItsTimeoutPasses) {
   EXPECT_TRUE(stopped);
 }
 
-TEST_F(SornWebViewTest, ACookieThePageSetIsSentAgainAfterTheAppStartsAgain) {
+TEST_F(SornWebViewTest,
+       ACookieThePageSetIsSentAgainAfterTheAppStartsAgainAndAnUnusableDataFolderKeepsItInMemory) {
   const auto server = serve({{"/cookie", R"(<!doctype html><script>
          document.cookie = 'sorn_probe=kept; max-age=86400; path=/';
          // Once the server saw the cookie, the network side has it too.
@@ -161,6 +195,12 @@ TEST_F(SornWebViewTest, ACookieThePageSetIsSentAgainAfterTheAppStartsAgain) {
   ASSERT_EQ(pages.size(), 2U);
   EXPECT_EQ(pages[0].header("Cookie"), "");
   EXPECT_EQ(pages[1].header("Cookie"), "sorn_probe=kept");  // the first request of the second start
+
+  // A data folder that is no folder: the app runs with cookies in memory instead of aborting.
+  std::filesystem::remove_all(dataDir_.dataHome() / "sorn");
+  std::ofstream(dataDir_.dataHome() / "sorn") << "not a folder";
+  ASSERT_EQ(std::system(probe.c_str()), 0);
+  EXPECT_EQ(requestsFor(server, "/cookie").back().header("Cookie"), "");
 }
 
 }  // namespace
