@@ -103,8 +103,8 @@ std::vector<std::unique_ptr<LauncherWindow>> GtkLauncherPlatform::windows() {
 std::unique_ptr<LauncherView> GtkLauncherPlatform::makePicker(const PickerSettings& settings) {
   GtkWidget* picker = platform::screencast::createBroadcastPickerView();
   g_object_set(picker, platform::screencast::kPreferredExtensionProperty, settings.preferredExtension.c_str(),
-               platform::screencast::kShowsMicrophoneButtonProperty, settings.showsMicrophoneButton ? TRUE : FALSE,
-               nullptr);
+               platform::screencast::kShowsMicrophoneButtonProperty,
+               settings.showsMicrophoneButton ? TRUE : FALSE, nullptr);
   // The frame: a fixed size at a fixed offset from the top-left corner of whatever holds it.
   gtk_widget_set_size_request(picker, settings.width, settings.height);
   gtk_widget_set_halign(picker, GTK_ALIGN_START);

@@ -1,15 +1,10 @@
 #include "platform/screencast/picker/BroadcastChooserSheet.h"
 
-#include <utility>
-#include <vector>
-
-#include "platform/screencast/picker/ExtensionLauncher.h"
-#include "platform/screencast/picker/ExtensionLookup.h"
-
 namespace platform::screencast {
 namespace {
 
-constexpr const char* kTitle = "Screen Broadcast";
+using Choice = BroadcastChoice;
+
 constexpr const char* kSheetData = "sorn-broadcast-chooser-sheet";
 // Closing the window is cancelling: the button, Escape and the window manager all end here.
 constexpr const char* kCloseAction = "window.close";
@@ -34,8 +29,8 @@ GtkWidget* makeContentBox() {
 }
 
 GtkWidget* makeCancelButton() {
-  GtkWidget* cancel = gtk_button_new_with_label("Cancel");
-  gtk_widget_set_name(cancel, BroadcastChooserSheet::kCancelWidget);
+  GtkWidget* cancel = gtk_button_new_with_label(Choice::kCancelLabel);
+  gtk_widget_set_name(cancel, Choice::kCancelWidget);
   gtk_actionable_set_action_name(GTK_ACTIONABLE(cancel), kCloseAction);
   return cancel;
 }
@@ -49,10 +44,10 @@ GtkWidget* makeButtonRow() {
 
 GtkWidget* makeMicrophoneRow(GtkWidget* microphoneSwitch) {
   GtkWidget* row = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 12);
-  GtkWidget* label = gtk_label_new("Microphone");
+  GtkWidget* label = gtk_label_new(Choice::kMicrophoneLabel);
   gtk_label_set_xalign(GTK_LABEL(label), 0.0F);
   gtk_widget_set_hexpand(label, TRUE);
-  gtk_widget_set_name(microphoneSwitch, BroadcastChooserSheet::kMicrophoneSwitchWidget);
+  gtk_widget_set_name(microphoneSwitch, Choice::kMicrophoneSwitchWidget);
   gtk_widget_set_valign(microphoneSwitch, GTK_ALIGN_CENTER);
   gtk_accessible_update_relation(GTK_ACCESSIBLE(microphoneSwitch), GTK_ACCESSIBLE_RELATION_LABELLED_BY, label,
                                  nullptr, -1);
@@ -72,7 +67,7 @@ void makeDefault(GtkWindow* window, GtkWidget* button) {
 GtkWindow* BroadcastChooserSheet::present(GtkWindow* parent, const std::string& extensionId,
                                           bool showsMicrophoneButton) {
   GtkWindow* window = GTK_WINDOW(gtk_window_new());
-  gtk_window_set_title(window, kTitle);
+  gtk_window_set_title(window, Choice::kTitle);
   gtk_window_set_modal(window, TRUE);
   gtk_window_set_resizable(window, FALSE);
   if (parent != nullptr) {
@@ -87,74 +82,59 @@ GtkWindow* BroadcastChooserSheet::present(GtkWindow* parent, const std::string& 
                        gtk_named_action_new(kCloseAction)));
   gtk_widget_add_controller(GTK_WIDGET(window), shortcuts);
 
-  // The extension is looked up each time the sheet opens, so one installed while the app
-  // runs is found without a restart.
-  auto* sheet = new BroadcastChooserSheet(window, findExtension(extensionId), showsMicrophoneButton);
+  auto* sheet = new BroadcastChooserSheet(window, extensionId, showsMicrophoneButton);
   g_object_set_data_full(G_OBJECT(window), kSheetData, sheet, destroy);
-  if (sheet->extension_) {
-    sheet->showChoice();
-  } else {
-    sheet->showUnavailable();
-  }
+  sheet->show();
   gtk_window_present(window);
   return window;
 }
 
-BroadcastChooserSheet::BroadcastChooserSheet(GtkWindow* window, std::optional<ExtensionMetadata> extension,
+BroadcastChooserSheet::BroadcastChooserSheet(GtkWindow* window, const std::string& extensionId,
                                              bool showsMicrophoneButton)
-    : window_(window), extension_(std::move(extension)), showsMicrophoneButton_(showsMicrophoneButton) {}
+    : window_(window), choice_(extensionId, showsMicrophoneButton) {}
 
-void BroadcastChooserSheet::showChoice() {
+void BroadcastChooserSheet::show() {
   GtkWidget* box = makeContentBox();
-  gtk_box_append(GTK_BOX(box), makeLabel(extension_->name.c_str(), kExtensionNameWidget, "title-2"));
-  gtk_box_append(GTK_BOX(box), makeLabel("Everything on your screen will be shared while the broadcast runs.",
-                                         kMessageWidget, nullptr));
+  if (choice_.offersStart()) {
+    gtk_box_append(GTK_BOX(box),
+                   makeLabel(choice_.extensionName().c_str(), Choice::kExtensionNameWidget, "title-2"));
+  } else {
+    gtk_box_append(GTK_BOX(box), makeLabel(Choice::kTitle, "sheet-title", "title-2"));
+  }
+  gtk_box_append(GTK_BOX(box), makeLabel(choice_.message(), Choice::kMessageWidget, nullptr));
+  // Replacing the child drops the previous widgets, the switch with them.
   microphoneSwitch_ = nullptr;
-  if (showsMicrophoneButton_) {
+  if (choice_.showsMicrophoneSwitch()) {
     microphoneSwitch_ = gtk_switch_new();
     gtk_box_append(GTK_BOX(box), makeMicrophoneRow(microphoneSwitch_));
   }
 
-  GtkWidget* start = gtk_button_new_with_label("Start Broadcast");
-  gtk_widget_set_name(start, kStartWidget);
-  gtk_widget_add_css_class(start, "suggested-action");
-  g_signal_connect(start, "clicked", G_CALLBACK(onStartClicked), this);
   GtkWidget* buttons = makeButtonRow();
-  gtk_box_append(GTK_BOX(buttons), makeCancelButton());
-  gtk_box_append(GTK_BOX(buttons), start);
-  gtk_box_append(GTK_BOX(box), buttons);
-
-  gtk_window_set_child(window_, box);
-  makeDefault(window_, start);
-}
-
-void BroadcastChooserSheet::showUnavailable() {
-  GtkWidget* box = makeContentBox();
-  gtk_box_append(GTK_BOX(box), makeLabel(kTitle, "sheet-title", "title-2"));
-  gtk_box_append(GTK_BOX(box), makeLabel("No broadcast extension is available.", kMessageWidget, nullptr));
   GtkWidget* cancel = makeCancelButton();
-  GtkWidget* buttons = makeButtonRow();
   gtk_box_append(GTK_BOX(buttons), cancel);
+  GtkWidget* defaultButton = cancel;
+  if (choice_.offersStart()) {
+    GtkWidget* start = gtk_button_new_with_label(Choice::kStartLabel);
+    gtk_widget_set_name(start, Choice::kStartWidget);
+    gtk_widget_add_css_class(start, "suggested-action");
+    g_signal_connect(start, "clicked", G_CALLBACK(onStartClicked), this);
+    gtk_box_append(GTK_BOX(buttons), start);
+    defaultButton = start;
+  }
   gtk_box_append(GTK_BOX(box), buttons);
 
-  // Replacing the child drops the choice's widgets, the switch with them.
-  microphoneSwitch_ = nullptr;
   gtk_window_set_child(window_, box);
-  makeDefault(window_, cancel);
+  makeDefault(window_, defaultButton);
 }
 
 void BroadcastChooserSheet::start() {
-  std::vector<std::string> arguments{"--capture=screen"};
-  if (microphoneSwitch_ != nullptr && gtk_switch_get_active(GTK_SWITCH(microphoneSwitch_)) != FALSE) {
-    arguments.emplace_back("--microphone");
-  }
-  if (launchExtension(*extension_, arguments)) {
+  const bool microphoneOn =
+      microphoneSwitch_ != nullptr && gtk_switch_get_active(GTK_SWITCH(microphoneSwitch_)) != FALSE;
+  if (choice_.start(microphoneOn)) {
     gtk_window_destroy(window_);
   } else {
-    // The program went away since the sheet opened, or cannot run: say so instead of
-    // closing as if the broadcast had started.
-    extension_.reset();
-    showUnavailable();
+    // Say that the extension is gone instead of closing as if the broadcast had started.
+    show();
   }
 }
 

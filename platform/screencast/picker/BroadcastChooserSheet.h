@@ -2,10 +2,9 @@
 
 #include <gtk/gtk.h>
 
-#include <optional>
 #include <string>
 
-#include "platform/screencast/picker/ExtensionMetadata.h"
+#include "platform/screencast/picker/BroadcastChoice.h"
 
 namespace platform::screencast {
 
@@ -14,12 +13,7 @@ namespace platform::screencast {
 // also Escape). Lives as long as its window. Main thread.
 class BroadcastChooserSheet {
  public:
-  // Widget names of the sheet's parts, for accessibility tools and tests.
-  static constexpr const char* kExtensionNameWidget = "extension-name";
-  static constexpr const char* kMessageWidget = "sheet-message";
-  static constexpr const char* kMicrophoneSwitchWidget = "microphone-switch";
-  static constexpr const char* kStartWidget = "start-broadcast";
-  static constexpr const char* kCancelWidget = "cancel";
+  // The sheet's parts are named as BroadcastChoice says (gtk_widget_get_name).
 
   // Looks up the extension and shows the sheet; `parent` may be null. GTK owns the window.
   static GtkWindow* present(GtkWindow* parent, const std::string& extensionId, bool showsMicrophoneButton);
@@ -30,20 +24,18 @@ class BroadcastChooserSheet {
   BroadcastChooserSheet& operator=(BroadcastChooserSheet&&) = delete;
 
  private:
-  BroadcastChooserSheet(GtkWindow* window, std::optional<ExtensionMetadata> extension,
-                        bool showsMicrophoneButton);
+  BroadcastChooserSheet(GtkWindow* window, const std::string& extensionId, bool showsMicrophoneButton);
   ~BroadcastChooserSheet() = default;
 
-  void showChoice();
-  void showUnavailable();
+  // Shows what the choice offers now: the extension and Start, or only Cancel.
+  void show();
   void start();
 
   static void onStartClicked(GtkButton* button, gpointer sheet);
   static void destroy(gpointer sheet);
 
   GtkWindow* window_;
-  std::optional<ExtensionMetadata> extension_;
-  bool showsMicrophoneButton_;
+  BroadcastChoice choice_;
   GtkWidget* microphoneSwitch_ = nullptr;
 };
 
