@@ -101,10 +101,12 @@ class QtLauncherWindow : public LauncherWindow {
 std::vector<std::unique_ptr<LauncherWindow>> QtLauncherPlatform::windows() {
   std::vector<std::unique_ptr<LauncherWindow>> windows;
   for (QWidget* widget : QApplication::topLevelWidgets()) {
-    // Windows and dialogs; menus, tooltips and the like are no place for the picker.
+    // Shown windows and dialogs. Menus and tooltips are no place for the picker, and a
+    // hidden top-level is a closed window or a widget not placed anywhere yet.
     const Qt::WindowType type = widget->windowType();
-    if (type == Qt::Window || type == Qt::Dialog)
+    if ((type == Qt::Window || type == Qt::Dialog) && widget->isVisible()) {
       windows.push_back(std::make_unique<QtLauncherWindow>(widget));
+    }
   }
   return windows;
 }

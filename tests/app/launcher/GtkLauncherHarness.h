@@ -1,0 +1,162 @@
+#pragma once
+
+#include <gtk/gtk.h>
+
+#include <array>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/launcher/GtkLauncherPlatform.h"
+#include "platform/gobject/ObjectRef.h"
+#include "tests/support/MainLoopSpin.h"
+#include "tests/support/WidgetSearch.h"
+
+namespace testsupport {
+
+using platform::gobject::ObjectRef;
+
+// The launcher's tests on GTK: the app's window (an overlay over a focusable page, as
+// the root view is), the picker in it and the chooser sheets. Test thread.
+class LauncherHarness {
+ public:
+  using Sheet = GtkWindow*;
+
+  LauncherHarness() {
+    // The default application, as in the app; one per process.
+    static GtkApplication* const application = [] {
+      gtk_init();
+      g_log_set_always_fatal(static_cast<GLogLevelFlags>(G_LOG_LEVEL_CRITICAL | G_LOG_LEVEL_ERROR));
+      GtkApplication* made = gtk_application_new("com.tarnwell.sorn.LauncherTest", G_APPLICATION_NON_UNIQUE);
+      g_application_register(G_APPLICATION(made), nullptr, nullptr);
+      return made;
+    }();
+    application_ = application;
+  }
+  ~LauncherHarness() {
+    if (window_ != nullptr) gtk_window_destroy(window_);
+    spinUntil([] { return g_list_model_get_n_items(gtk_window_get_toplevels()) == 0; });
+  }
+  LauncherHarness(const LauncherHarness&) = delete;
+  LauncherHarness& operator=(const LauncherHarness&) = delete;
+
+  static std::unique_ptr<app::LauncherPlatform> platform() {
+    return std::make_unique<app::GtkLauncherPlatform>();
+  }
+
+  // Shows the app's window; it becomes the application's active one.
+  void openWindow() {
+    root_ = gtk_overlay_new();
+    page_ = gtk_button_new_with_label("page");
+    gtk_overlay_set_child(GTK_OVERLAY(root_), page_);
+    window_ = GTK_WINDOW(gtk_window_new());
+    gtk_window_set_application(window_, application_);
+    gtk_window_set_child(window_, root_);
+    gtk_window_present(window_);
+  }
+
+  static std::size_t windowCount() { return g_list_model_get_n_items(gtk_window_get_toplevels()); }
+
+  // The pickers placed in the window; the window's content is still the root view with
+  // the page beneath them.
+  [[nodiscard]] std::vector<const void*> pickers() const {
+    std::vector<const void*> found;
+    if (gtk_window_get_child(window_) != root_ || gtk_widget_get_first_child(root_) != page_)
+      return {nullptr};
+    for (GtkWidget* child = gtk_widget_get_next_sibling(page_); child;
+         child = gtk_widget_get_next_sibling(child)) {
+      found.push_back(child);
+    }
+    return found;
+  }
+  [[nodiscard]] double pickerOpacity() const { return gtk_widget_get_opacity(picker()); }
+  // x, y, width and height in the window's content, once laid out.
+  [[nodiscard]] std::array<int, 4> pickerFrame() const {
+    GtkWidget* picker = this->picker();
+    spinUntil([&] { return gtk_widget_get_mapped(picker) && gtk_widget_get_width(picker) > 0; });
+    graphene_point_t origin;
+    if (!gtk_widget_compute_point(picker, root_, graphene_point_init(&origin, 0, 0), &origin)) return {};
+    return {static_cast<int>(origin.x), static_cast<int>(origin.y), gtk_widget_get_width(picker),
+            gtk_widget_get_height(picker)};
+  }
+  // Whether the pointer at the picker's place or the keyboard's Tab ever reaches it.
+  [[nodiscard]] bool pickerReachable() const {
+    GtkWidget* picker = this->picker();
+    const auto inPicker = [&](GtkWidget* widget) {
+      return widget != nullptr && (widget == picker || gtk_widget_is_ancestor(widget, picker));
+    };
+    bool reached = inPicker(gtk_widget_pick(root_, 0.5, 0.5, GTK_PICK_DEFAULT));
+    for (int step = 0; step < 6; ++step) {
+      gtk_widget_child_focus(GTK_WIDGET(window_), GTK_DIR_TAB_FORWARD);
+      reached = reached || inPicker(gtk_root_get_focus(GTK_ROOT(window_)));
+    }
+    return reached;
+  }
+
+  // The chooser sheets on screen.
+  [[nodiscard]] std::vector<Sheet> sheets() const {
+    std::vector<Sheet> found;
+    GListModel* toplevels = gtk_window_get_toplevels();
+    for (guint i = 0; i < g_list_model_get_n_items(toplevels); ++i) {
+      const auto window = ObjectRef<GtkWindow>::adopt(GTK_WINDOW(g_list_model_get_item(toplevels, i)));
+      if (window.get() != window_ && gtk_widget_get_visible(GTK_WIDGET(window.get())))
+        found.push_back(window.get());
+    }
+    return found;
+  }
+  [[nodiscard]] bool isModalOverWindow(Sheet sheet) const {
+    return gtk_window_get_modal(sheet) && gtk_window_get_transient_for(sheet) == window_;
+  }
+  static bool has(Sheet sheet, const char* part) { return findWidget(GTK_WIDGET(sheet), part) != nullptr; }
+  static std::string text(Sheet sheet, const char* part) {
+    GtkWidget* label = findWidget(GTK_WIDGET(sheet), part);
+    return label != nullptr && GTK_IS_LABEL(label) ? gtk_label_get_text(GTK_LABEL(label)) : "";
+  }
+  static std::vector<std::string> buttons(Sheet sheet) { return buttonLabels(GTK_WIDGET(sheet)); }
+  static std::string defaultButton(Sheet sheet) { return nameOf(gtk_window_get_default_widget(sheet)); }
+  static std::string focus(Sheet sheet) { return nameOf(gtk_window_get_focus(sheet)); }
+  static bool switchOn(Sheet sheet, const char* part) {
+    return gtk_switch_get_active(GTK_SWITCH(findWidget(GTK_WIDGET(sheet), part))) != FALSE;
+  }
+  static void setSwitch(Sheet sheet, const char* part, bool on) {
+    gtk_switch_set_active(GTK_SWITCH(findWidget(GTK_WIDGET(sheet), part)), on ? TRUE : FALSE);
+  }
+
+  static void click(Sheet sheet, const char* part) {
+    g_signal_emit_by_name(findWidget(GTK_WIDGET(sheet), part), "clicked");
+  }
+  static void pressEnter(Sheet sheet) { g_signal_emit_by_name(sheet, "activate-default"); }
+  // Runs what the sheet's own Escape shortcut runs.
+  static void pressEscape(Sheet sheet) {
+    const auto controllers = ObjectRef<GListModel>::adopt(gtk_widget_observe_controllers(GTK_WIDGET(sheet)));
+    for (guint i = 0; i < g_list_model_get_n_items(controllers.get()); ++i) {
+      const auto controller =
+          ObjectRef<GObject>::adopt(G_OBJECT(g_list_model_get_item(controllers.get(), i)));
+      if (GTK_IS_SHORTCUT_CONTROLLER(controller.get())) activateEscape(G_LIST_MODEL(controller.get()), sheet);
+    }
+  }
+  static void closeWindow(Sheet sheet) { gtk_window_close(sheet); }
+
+ private:
+  static std::string nameOf(GtkWidget* widget) {
+    return widget != nullptr ? gtk_widget_get_name(widget) : "";
+  }
+  static void activateEscape(GListModel* shortcuts, Sheet sheet) {
+    for (guint i = 0; i < g_list_model_get_n_items(shortcuts); ++i) {
+      const auto shortcut = ObjectRef<GtkShortcut>::adopt(GTK_SHORTCUT(g_list_model_get_item(shortcuts, i)));
+      g_autofree char* trigger = gtk_shortcut_trigger_to_string(gtk_shortcut_get_trigger(shortcut.get()));
+      if (std::string(trigger) == "Escape") {
+        gtk_shortcut_action_activate(gtk_shortcut_get_action(shortcut.get()), GTK_SHORTCUT_ACTION_EXCLUSIVE,
+                                     GTK_WIDGET(sheet), nullptr);
+      }
+    }
+  }
+  [[nodiscard]] GtkWidget* picker() const { return gtk_widget_get_last_child(root_); }
+
+  GtkApplication* application_ = nullptr;
+  GtkWindow* window_ = nullptr;
+  GtkWidget* root_ = nullptr;
+  GtkWidget* page_ = nullptr;
+};
+
+}  // namespace testsupport

@@ -1,0 +1,169 @@
+#pragma once
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QCheckBox>
+#include <QGraphicsOpacityEffect>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QPointer>
+#include <QPushButton>
+#include <array>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/launcher/QtLauncherPlatform.h"
+#include "platform/screencast/picker/QtBroadcastChooserSheet.h"
+#include "platform/screencast/picker/QtBroadcastPickerView.h"
+#include "tests/support/MainLoopSpin.h"
+
+namespace testsupport {
+
+// The launcher's tests on Qt widgets: the app's window (a focusable page in it), the
+// picker in it and the chooser sheets. Qt runs its events on GLib's default main
+// context, so spinUntil drives both. Test thread.
+class LauncherHarness {
+ public:
+  using Sheet = QDialog*;
+
+  LauncherHarness() {
+    // One application per process, as in the app.
+    static int argc = 1;
+    static char name[] = "launcher-test";
+    static char* argv[] = {name, nullptr};
+    static QApplication* const application = new QApplication(argc, argv);
+    (void)application;
+  }
+  ~LauncherHarness() {
+    delete window_.data();
+    for (QWidget* widget : QApplication::topLevelWidgets()) widget->close();
+    spinUntil([] { return windowCount() == 0; });
+  }
+  LauncherHarness(const LauncherHarness&) = delete;
+  LauncherHarness& operator=(const LauncherHarness&) = delete;
+
+  static std::unique_ptr<app::LauncherPlatform> platform() {
+    return std::make_unique<app::QtLauncherPlatform>();
+  }
+
+  // Shows the app's window and makes it the active one.
+  void openWindow() {
+    window_ = new QWidget();
+    page_ = new QPushButton("page", window_);
+    page_->setGeometry(0, 0, 200, 100);
+    window_->resize(200, 100);
+    window_->show();
+    window_->activateWindow();
+    spinUntil([&] { return QApplication::activeWindow() == window_; });
+  }
+
+  static std::size_t windowCount() {
+    std::size_t count = 0;
+    for (QWidget* widget : QApplication::topLevelWidgets()) count += widget->isVisible() ? 1 : 0;
+    return count;
+  }
+
+  // The pickers placed in the window, above its page.
+  [[nodiscard]] std::vector<const void*> pickers() const {
+    std::vector<const void*> found;
+    const auto children = content();
+    if (children.empty() || children.front() != page_) return {nullptr};
+    found.assign(children.begin() + 1, children.end());
+    return found;
+  }
+  [[nodiscard]] double pickerOpacity() const {
+    const auto* effect = qobject_cast<QGraphicsOpacityEffect*>(picker()->graphicsEffect());
+    return effect != nullptr ? effect->opacity() : 1.0;
+  }
+  [[nodiscard]] std::array<int, 4> pickerFrame() const {
+    const QWidget* picker = this->picker();
+    spinUntil([&] { return picker->isVisible(); });
+    const QRect frame = picker->geometry();
+    return {frame.x(), frame.y(), frame.width(), frame.height()};
+  }
+  // Whether the pointer at the picker's place or the keyboard's Tab ever reaches it.
+  [[nodiscard]] bool pickerReachable() const {
+    const QWidget* picker = this->picker();
+    const auto inPicker = [&](const QWidget* widget) {
+      return widget != nullptr && (widget == picker || picker->isAncestorOf(widget));
+    };
+    bool reached = inPicker(window_->childAt(0, 0));
+    for (int step = 0; step < 6; ++step) {
+      QWidget* focus = QApplication::focusWidget() != nullptr ? QApplication::focusWidget() : window_.data();
+      QKeyEvent tab(QEvent::KeyPress, Qt::Key_Tab, Qt::NoModifier);
+      QApplication::sendEvent(focus, &tab);
+      reached = reached || inPicker(QApplication::focusWidget());
+    }
+    return reached;
+  }
+
+  [[nodiscard]] static std::vector<Sheet> sheets() {
+    std::vector<Sheet> found;
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+      if (auto* sheet = qobject_cast<platform::screencast::QtBroadcastChooserSheet*>(widget)) {
+        if (sheet->isVisible()) found.push_back(sheet);
+      }
+    }
+    return found;
+  }
+  [[nodiscard]] bool isModalOverWindow(Sheet sheet) const {
+    return sheet->isModal() && sheet->parentWidget() == window_;
+  }
+  static bool has(Sheet sheet, const char* part) { return sheet->findChild<QWidget*>(part) != nullptr; }
+  static std::string text(Sheet sheet, const char* part) {
+    const auto* label = sheet->findChild<QLabel*>(part);
+    return label != nullptr ? label->text().toStdString() : "";
+  }
+  static std::vector<std::string> buttons(Sheet sheet) {
+    std::vector<std::string> labels;
+    for (const QPushButton* button : sheet->findChildren<QPushButton*>())
+      labels.push_back(button->text().toStdString());
+    return labels;
+  }
+  static std::string defaultButton(Sheet sheet) {
+    for (const QPushButton* button : sheet->findChildren<QPushButton*>()) {
+      if (button->isDefault()) return button->objectName().toStdString();
+    }
+    return "";
+  }
+  static std::string focus(Sheet sheet) {
+    const QWidget* widget = sheet->focusWidget();
+    return widget != nullptr ? widget->objectName().toStdString() : "";
+  }
+  static bool switchOn(Sheet sheet, const char* part) {
+    return sheet->findChild<QCheckBox*>(part)->isChecked();
+  }
+  static void setSwitch(Sheet sheet, const char* part, bool on) {
+    sheet->findChild<QCheckBox*>(part)->setChecked(on);
+  }
+
+  static void click(Sheet sheet, const char* part) { sheet->findChild<QAbstractButton*>(part)->click(); }
+  static void pressEnter(Sheet sheet) { pressKey(sheet, Qt::Key_Return); }
+  static void pressEscape(Sheet sheet) { pressKey(sheet, Qt::Key_Escape); }
+  static void closeWindow(Sheet sheet) { sheet->close(); }
+
+ private:
+  // The key goes where a key of the user's goes: to the sheet's focus widget.
+  static void pressKey(Sheet sheet, int key) {
+    QWidget* target = sheet->focusWidget() != nullptr ? sheet->focusWidget() : sheet;
+    QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier);
+    QKeyEvent release(QEvent::KeyRelease, key, Qt::NoModifier);
+    QApplication::sendEvent(target, &press);
+    QApplication::sendEvent(target, &release);
+  }
+  // The window's child widgets, its dialogs left out.
+  [[nodiscard]] std::vector<QWidget*> content() const {
+    std::vector<QWidget*> children;
+    for (QWidget* child : window_->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly)) {
+      if (!child->isWindow()) children.push_back(child);
+    }
+    return children;
+  }
+  [[nodiscard]] QWidget* picker() const { return content().back(); }
+
+  QPointer<QWidget> window_;
+  QPointer<QPushButton> page_;
+};
+
+}  // namespace testsupport
