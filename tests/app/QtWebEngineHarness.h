@@ -108,14 +108,13 @@ class QtWebEngineHarness {
 
  private:
   // One application for the process, on the engine's fake media devices; without the
-  // sandbox, which refuses to run as root.
+  // sandbox, which refuses to run as root. Without the engine's fake permission prompt
+  // too, which would grant media capture before the app's page is asked.
   static void startApplication() {
     static const bool started = [] {
       g_setenv("QTWEBENGINE_DISABLE_SANDBOX", "1", TRUE);
       g_setenv("QTWEBENGINE_CHROMIUM_FLAGS",
-               "--use-fake-device-for-media-stream --use-fake-ui-for-media-stream "
-               "--allow-loopback-in-peer-connection",
-               TRUE);
+               "--use-fake-device-for-media-stream --allow-loopback-in-peer-connection", TRUE);
       QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
       static int argc = 1;
       static char name[] = "sorn-engine-test";
