@@ -1,6 +1,6 @@
 // The real web view of the engine under test in a process of its own, so that a test can start "the app"
 // again on the same data folders. Exits 0 once the page titles itself "done", 3 after 30 s.
-//   sorn-webview-probe URL   (the service is 127.0.0.1)
+//   sorn-webview-probe-<engine> URL   (the service is 127.0.0.1)
 #include "platform/dispatch/MainLoopQueue.h"
 #include "tests/app/EngineHarness.h"
 #include "tests/app/RecordingServices.h"
