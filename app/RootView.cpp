@@ -1,5 +1,6 @@
 #include "app/RootView.h"
 
+#include "app/DesktopCoordinator.h"
 #include "platform/gobject/ObjectRef.h"
 #include "shared/Constants.h"
 
@@ -27,7 +28,7 @@ const std::string& RootView::dashboardURL() {
 
 GtkWidget* RootView::body() {
   const SornWebView webView(dashboardURL());
-  return body(webView, SornWebView::makeCoordinator());
+  return body(webView, makeDesktopCoordinator());
 }
 
 GtkWidget* RootView::body(const SornWebView& webView, const std::shared_ptr<Coordinator>& coordinator) {

@@ -2,8 +2,9 @@
 
 namespace app {
 
-// The application: one GtkApplication ("com.tarnwell.sorn") with one window showing the
-// RootView. A second start of the app raises the running one's window. Main thread.
+// The application: one window showing the root view of the engine the app was built with,
+// registered as "com.tarnwell.sorn" on the session bus. A second start of the app raises the
+// running one's window. Main thread.
 class SornApp {
  public:
   static constexpr const char* kApplicationId = "com.tarnwell.sorn";

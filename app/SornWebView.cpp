@@ -1,18 +1,14 @@
 #include "app/SornWebView.h"
 
-#include <unistd.h>
 #include <webkit/webkit.h>
 
-#include <chrono>
 #include <filesystem>
 #include <string_view>
 
+#include "app/PageScript.h"
 #include "app/RequestLoader.h"
+#include "app/UsableFolder.h"
 #include "app/WebUrlParser.h"
-#include "app/launcher/BroadcastPickerHost.h"
-#include "platform/desktop/SystemOpener.h"
-#include "platform/desktop/WidgetCenter.h"
-#include "platform/dispatch/MainLoopQueue.h"
 #include "platform/gobject/ObjectRef.h"
 
 namespace app {
@@ -25,48 +21,6 @@ constexpr const char* kMessageHandlerName = "sorn";
 // bridge script joins: frames cannot reach it, whatever their origin or sandbox.
 constexpr const char* kBridgeWorld = "sorn-bridge";
 
-// The top frame's page world: the marker, and the page API
-// window.webkit.messageHandlers.sorn.postMessage(body). A body goes to the bridge world as
-// its JSON text in a DOM event (the one thing both worlds share). Consecutive "stats" of one
-// task go as one, the last, when the task ends or before the next other message: a page
-// posting in a loop would otherwise keep the engine's message queue full and starve drawing.
-// Everything the script uses is taken before the page's own scripts run.
-constexpr const char* kPageScript = R"js(
-window.__sornNative__ = { platform: 'ios', version: 1 };
-(() => {
-  const dispatch = EventTarget.prototype.dispatchEvent;
-  const Event = CustomEvent;
-  const stringify = JSON.stringify;
-  const later = queueMicrotask;
-  const doc = document;
-  const send = (text) => { dispatch.call(doc, new Event('sorn-bridge-message', { detail: text })); };
-  let heldStats = null;
-  const flush = () => {
-    if (heldStats === null) return;
-    const text = heldStats;
-    heldStats = null;
-    send(text);
-  };
-  const postMessage = (body) => {
-    let text;
-    try { text = stringify(body); } catch (e) { return; }
-    if (typeof text !== 'string') return;
-    if (body !== null && typeof body === 'object' && body.type === 'stats') {
-      if (heldStats === null) later(flush);
-      heldStats = text;
-      return;
-    }
-    flush();
-    send(text);
-  };
-  const sorn = Object.freeze({ postMessage });
-  Object.defineProperty(window, 'webkit', {
-    value: Object.freeze({ messageHandlers: Object.freeze({ sorn }) }),
-    enumerable: true,
-  });
-})();
-)js";
-
 // The bridge world of the top frame: hands the page's message texts to the app.
 constexpr const char* kBridgeScript = R"js(
 document.addEventListener('sorn-bridge-message', (event) => {
@@ -75,23 +29,6 @@ document.addEventListener('sorn-bridge-message', (event) => {
 )js";
 constexpr const char* kApplicationName = "SorniOS";
 constexpr const char* kApplicationVersion = "1.0";
-
-// Starts the process's one broadcast picker.
-class PickerHostLauncher final : public BroadcastLauncher {
- public:
-  void startBroadcast() override { BroadcastPickerHost::shared().startBroadcast(); }
-};
-
-double secondsSince1970() {
-  return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
-}
-
-// Whether the folder is there or could be made, private to the user. The engine aborts
-// the whole app on a data folder it cannot use, so that is found out here first.
-bool usableFolder(const std::filesystem::path& folder) {
-  return g_mkdir_with_parents(folder.c_str(), 0700) == 0 && g_file_test(folder.c_str(), G_FILE_TEST_IS_DIR) &&
-         access(folder.c_str(), R_OK | W_OK | X_OK) == 0;
-}
 
 // The persistent store of cookies, local storage and caches under the user's data and
 // cache folders; a session kept in memory only when those cannot be used. One network
@@ -104,7 +41,7 @@ ObjectRef<WebKitNetworkSession> persistentNetworkSession() {
   static std::filesystem::path liveDataDir;
   if (live != nullptr && liveDataDir == dataDir) return ObjectRef<WebKitNetworkSession>::retain(live);
 
-  if (!usableFolder(dataDir) || !usableFolder(cacheDir)) {
+  if (!isUsableFolder(dataDir) || !isUsableFolder(cacheDir)) {
     g_log("sorn", G_LOG_LEVEL_DEBUG, "%s or %s cannot be used: cookies and caches are kept in memory only",
           dataDir.c_str(), cacheDir.c_str());
     return ObjectRef<WebKitNetworkSession>::adopt(webkit_network_session_new_ephemeral());
@@ -226,14 +163,6 @@ gboolean onPermissionRequest(WebKitWebView* webView, WebKitPermissionRequest* re
 }
 
 }  // namespace
-
-std::shared_ptr<Coordinator> SornWebView::makeCoordinator() {
-  static PickerHostLauncher launcher;
-  return std::make_shared<Coordinator>(CoordinatorServices{
-      secondsSince1970, platform::desktop::WidgetCenter::shared(), launcher,
-      platform::desktop::SystemOpener::shared(), platform::dispatch::MainLoopQueue::shared(),
-      [] { return std::chrono::steady_clock::now(); }});
-}
 
 GtkWidget* SornWebView::makeUIView(const std::shared_ptr<Coordinator>& coordinator) const {
   auto contentManager = ObjectRef<WebKitUserContentManager>::adopt(webkit_user_content_manager_new());

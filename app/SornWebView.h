@@ -18,9 +18,6 @@ class SornWebView {
   // The page loaded when the web view is created; never changes afterwards.
   [[nodiscard]] const std::string& url() const { return url_; }
 
-  // A Coordinator wired to the desktop's services and the process's broadcast picker.
-  static std::shared_ptr<Coordinator> makeCoordinator();
-
   // The configured web view (a floating reference), already loading `url`. The web view
   // keeps the Coordinator for as long as it lives.
   [[nodiscard]] GtkWidget* makeUIView(const std::shared_ptr<Coordinator>& coordinator) const;

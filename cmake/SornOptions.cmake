@@ -4,6 +4,11 @@ option(SORN_WERROR "Treat compiler warnings as errors" OFF)
 option(SORN_BUILD_TESTS "Build the tests" ON)
 option(SORN_BUILD_BENCHMARKS "Build the benchmarks" ON)
 option(SORN_BUILD_FUZZERS "Build the libFuzzer harnesses (needs clang)" OFF)
+set(SORN_WEB_ENGINE "qtwebengine" CACHE STRING "Web engine the app runs the dashboard in: qtwebengine or webkitgtk")
+set_property(CACHE SORN_WEB_ENGINE PROPERTY STRINGS qtwebengine webkitgtk)
+if(NOT SORN_WEB_ENGINE MATCHES "^(qtwebengine|webkitgtk)$")
+  message(FATAL_ERROR "SORN_WEB_ENGINE is '${SORN_WEB_ENGINE}': use qtwebengine or webkitgtk")
+endif()
 set(SORN_SANITIZE "" CACHE STRING "Sanitizers to build with: empty, 'address;undefined' or 'thread'")
 
 set(SORN_DASHBOARD_URL "https://app.sorn.chat/sorn/dashboard" CACHE STRING

@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 
+#include "app/RequestLoader.h"
 #include "app/RootView.h"
 #include "app/SornWebView.h"
 #include "tests/support/MainLoopSpin.h"
@@ -15,15 +16,20 @@ namespace apptest {
 
 // The real SornWebView in the RootView layout in a window on the test's display, wired
 // to a Coordinator of the test's choosing. Main thread.
-class WebViewHarness {
+class WebKitHarness {
  public:
-  WebViewHarness(const std::string& url, app::CoordinatorServices services, const std::string& domain) {
+  static constexpr const char* kEngine = "webkitgtk";
+
+  WebKitHarness(const std::string& url, app::CoordinatorServices services, const std::string& domain) {
     gtk_init();
     window_ = GTK_WINDOW(gtk_window_new());
     gtk_window_set_default_size(window_, 390, 844);
     auto coordinator = std::make_shared<app::Coordinator>(std::move(services), domain);
     gtk_window_set_child(window_, app::RootView::body(app::SornWebView(url), coordinator));
     webView_ = WEBKIT_WEB_VIEW(gtk_overlay_get_child(GTK_OVERLAY(gtk_window_get_child(window_))));
+    g_signal_connect(webkit_web_view_get_user_content_manager(webView_), "script-message-received::sorn",
+                     G_CALLBACK(+[](WebKitUserContentManager*, JSCValue*, int* count) { ++*count; }),
+                     &bridgeMessages_);
     g_signal_connect(webView_, "load-changed",
                      G_CALLBACK(+[](WebKitWebView*, WebKitLoadEvent event, int* loads) {
                        if (event == WEBKIT_LOAD_FINISHED) ++*loads;
@@ -31,16 +37,39 @@ class WebViewHarness {
                      &loads_);
     gtk_window_present(window_);
   }
-  ~WebViewHarness() {
+  ~WebKitHarness() {
+    g_signal_handlers_disconnect_by_data(webkit_web_view_get_user_content_manager(webView_),
+                                         &bridgeMessages_);
     g_signal_handlers_disconnect_by_data(webView_, &loads_);
+    g_signal_handlers_disconnect_by_data(webView_, &prompts_);
     gtk_window_destroy(window_);
     // Let the engine take its processes down before the next test's data folder.
     testsupport::spinUntil([] { return false; }, std::chrono::milliseconds(100));
   }
-  WebViewHarness(const WebViewHarness&) = delete;
-  WebViewHarness& operator=(const WebViewHarness&) = delete;
+  WebKitHarness(const WebKitHarness&) = delete;
+  WebKitHarness& operator=(const WebKitHarness&) = delete;
 
-  WebKitWebView* webView() const { return webView_; }
+  // Messages that crossed from the page to the app's message handler.
+  int bridgeMessages() const { return bridgeMessages_; }
+  bool backgroundIsTransparent() const {
+    GdkRGBA background{};
+    webkit_web_view_get_background_color(webView_, &background);
+    return background.alpha == 0.0F;
+  }
+  void loadWithTimeout(const std::string& url, std::chrono::milliseconds timeout) {
+    app::RequestLoader::load(webView_, url, timeout);
+  }
+  // A click on the element with that id; the engine counts script run by the app as a
+  // user gesture.
+  void click(const std::string& id) { evaluate("document.getElementById('" + id + "').click(); true"); }
+  // Capture devices the page can open without real hardware. Counts permission requests
+  // that got past the app's own handler to the engine's default (a prompt).
+  void useFakeCaptureDevices() {
+    webkit_settings_set_enable_mock_capture_devices(webkit_web_view_get_settings(webView_), TRUE);
+    auto count = +[](WebKitWebView*, WebKitPermissionRequest*, int* calls) { return ++*calls, FALSE; };
+    g_signal_connect(webView_, "permission-request", G_CALLBACK(count), &prompts_);
+  }
+  int permissionPrompts() const { return prompts_; }
   std::string uri() const {
     return webkit_web_view_get_uri(webView_) ? webkit_web_view_get_uri(webView_) : "";
   }
@@ -83,6 +112,8 @@ class WebViewHarness {
   GtkWindow* window_ = nullptr;
   WebKitWebView* webView_ = nullptr;
   int loads_ = 0;
+  int bridgeMessages_ = 0;
+  int prompts_ = 0;
 };
 
 }  // namespace apptest
