@@ -91,7 +91,9 @@ int SornApp::main(int argc, char** argv) {
       application.get(), "activate",
       G_CALLBACK(+[](GApplication* /*application*/, gpointer data) { raise(*static_cast<QWidget*>(data)); }),
       &window);
-  window.show();
+  // Activated as well as shown: the broadcast picker goes to the application's active
+  // window, which Qt leaves unset until a window manager or the app activates one.
+  raise(window);
   const int status = QApplication::exec();
   g_signal_handlers_disconnect_by_data(application.get(), &window);
   return status;

@@ -21,6 +21,8 @@ work=$(mktemp -d /tmp/sorn-e2e-XXXXXX)
 export XDG_DATA_HOME="$work/data" XDG_CACHE_HOME="$work/cache" XDG_CONFIG_HOME="$work/config"
 mkdir -p "$XDG_DATA_HOME" "$XDG_CACHE_HOME" "$XDG_CONFIG_HOME"
 store="$XDG_DATA_HOME/app-groups/group.com.tarnwell.sorn/suite.sqlite3"
+# QtWebEngine refuses to start as root with its sandbox on; CI runs as root.
+[ "$(id -u)" -eq 0 ] && export QTWEBENGINE_DISABLE_SANDBOX=1
 pids=()
 
 fail() { echo "FAIL: $*"; echo "--- app output:"; cat "$work/app.log" 2>/dev/null; exit 1; }
