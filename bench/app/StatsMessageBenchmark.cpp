@@ -1,7 +1,7 @@
 // A "stats" message handled end to end by the app's Coordinator (JSON text parsed, field
-// rules, store opened, five writes, widget reload asked for) against the five upserts it
-// needs on one SQLite connection kept open with prepared statements and the store's
-// pragmas, in the same run and in the same folder.
+// rules, store opened, the record written in one transaction, widget reload asked for).
+// Its baseline, the five upserts in one transaction on a kept-open connection, is
+// bench_store's BM_BaselineKeptOpenRecord.
 #include <benchmark/benchmark.h>
 
 #include <chrono>
@@ -12,7 +12,6 @@
 #include "app/Coordinator.h"
 #include "app/CoordinatorServices.h"
 #include "bench/support/BenchDataHome.h"
-#include "bench/support/KeptOpenConnection.h"
 #include "shared/SharedStore.h"
 #include "shared/StoreKeys.h"
 
@@ -23,7 +22,6 @@ constexpr const char* kStatsMessage =
 constexpr double kNow = 1700000000.5;
 
 using benchsupport::benchDataHome;
-using benchsupport::KeptOpenConnection;
 
 // The services a "stats" message reaches besides the store, doing nothing: the reload
 // crosses to another process and is measured with the widgets.
@@ -67,18 +65,6 @@ void BM_StatsMessage(benchmark::State& state) {
   }
 }
 BENCHMARK(BM_StatsMessage);
-
-void BM_BaselineFiveUpserts(benchmark::State& state) {
-  KeptOpenConnection connection(benchDataHome() / "baseline.sqlite3");
-  for (auto _ : state) {
-    connection.writeInteger(shared::keys::kVoiceSeconds, 18240);
-    connection.writeInteger(shared::keys::kStreakDays, 7);
-    connection.writeInteger(shared::keys::kBestStreak, 21);
-    connection.writeText(shared::keys::kUsername, "you");
-    connection.writeDouble(shared::keys::kStatsUpdatedAt, kNow);
-  }
-}
-BENCHMARK(BM_BaselineFiveUpserts);
 
 }  // namespace
 

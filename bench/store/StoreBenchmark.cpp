@@ -1,6 +1,7 @@
-// One accessor operation (open the suite, write or read one key, let go) against the
-// same statement on one SQLite connection kept open, in the same run and on the same
-// file settings (WAL, synchronous NORMAL).
+// One accessor operation (open the suite, write or read one key, or write a whole
+// statistics record in one transaction, let go) against the same statements on one
+// SQLite connection kept open, in the same run and on the same file settings (WAL,
+// synchronous NORMAL).
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
@@ -14,6 +15,8 @@ namespace {
 
 using benchsupport::benchDataHome;
 using benchsupport::KeptOpenConnection;
+
+constexpr double kUpdatedAt = 1700000000.5;
 
 void BM_AccessorWrite(benchmark::State& state) {
   benchDataHome();
@@ -31,6 +34,41 @@ void BM_BaselineKeptOpenWrite(benchmark::State& state) {
   for (auto _ : state) connection.writeInteger(shared::keys::kVoiceSeconds, ++n);
 }
 BENCHMARK(BM_BaselineKeptOpenWrite);
+
+// The record a "stats" message leaves, written as the app writes it: the store opened,
+// the five keys in one transaction.
+void BM_StatsRecordWrite(benchmark::State& state) {
+  benchDataHome();
+  std::int64_t n = 0;
+  for (auto _ : state) {
+    auto store = shared::SharedStore::open();
+    store->write(shared::StoreChanges()
+                     .setInteger(shared::keys::kVoiceSeconds, ++n)
+                     .setInteger(shared::keys::kStreakDays, 7)
+                     .setInteger(shared::keys::kBestStreak, 21)
+                     .setString(shared::keys::kUsername, "you")
+                     .setDouble(shared::keys::kStatsUpdatedAt, kUpdatedAt));
+  }
+  if (shared::SharedStore::open()->integer(shared::keys::kVoiceSeconds) != n) {
+    state.SkipWithError("the record was not stored");
+  }
+}
+BENCHMARK(BM_StatsRecordWrite);
+
+void BM_BaselineKeptOpenRecord(benchmark::State& state) {
+  KeptOpenConnection connection(benchDataHome() / "baseline.sqlite3");
+  std::int64_t n = 0;
+  for (auto _ : state) {
+    connection.begin();
+    connection.writeInteger(shared::keys::kVoiceSeconds, ++n);
+    connection.writeInteger(shared::keys::kStreakDays, 7);
+    connection.writeInteger(shared::keys::kBestStreak, 21);
+    connection.writeText(shared::keys::kUsername, "you");
+    connection.writeDouble(shared::keys::kStatsUpdatedAt, kUpdatedAt);
+    connection.commit();
+  }
+}
+BENCHMARK(BM_BaselineKeptOpenRecord);
 
 void BM_AccessorRead(benchmark::State& state) {
   benchDataHome();

@@ -14,6 +14,8 @@ struct DataHome {
     if (mkdtemp(pattern.data()) == nullptr) std::abort();
     root = pattern;
     setenv("XDG_DATA_HOME", root.c_str(), 1);
+    // Web views keep their caches there too, not in the user's own cache folder.
+    setenv("XDG_CACHE_HOME", (root / "cache").c_str(), 1);
   }
   ~DataHome() {
     std::error_code ignored;

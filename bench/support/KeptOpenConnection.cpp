@@ -13,30 +13,34 @@ KeptOpenConnection::KeptOpenConnection(const std::filesystem::path& file) {
                      SQLITE_PREPARE_PERSISTENT, &upsert_, nullptr);
   sqlite3_prepare_v3(db_, "SELECT value FROM entries WHERE key = ?1", -1, SQLITE_PREPARE_PERSISTENT, &select_,
                      nullptr);
+  sqlite3_prepare_v3(db_, "BEGIN IMMEDIATE", -1, SQLITE_PREPARE_PERSISTENT, &begin_, nullptr);
+  sqlite3_prepare_v3(db_, "COMMIT", -1, SQLITE_PREPARE_PERSISTENT, &commit_, nullptr);
 }
 
 KeptOpenConnection::~KeptOpenConnection() {
   sqlite3_finalize(upsert_);
   sqlite3_finalize(select_);
+  sqlite3_finalize(begin_);
+  sqlite3_finalize(commit_);
   sqlite3_close(db_);
 }
 
 void KeptOpenConnection::writeInteger(const char* key, std::int64_t value) {
   sqlite3_bind_text(upsert_, 1, key, -1, SQLITE_STATIC);
   sqlite3_bind_int64(upsert_, 2, value);
-  runUpsert();
+  run(upsert_);
 }
 
 void KeptOpenConnection::writeDouble(const char* key, double value) {
   sqlite3_bind_text(upsert_, 1, key, -1, SQLITE_STATIC);
   sqlite3_bind_double(upsert_, 2, value);
-  runUpsert();
+  run(upsert_);
 }
 
 void KeptOpenConnection::writeText(const char* key, const char* value) {
   sqlite3_bind_text(upsert_, 1, key, -1, SQLITE_STATIC);
   sqlite3_bind_text(upsert_, 2, value, -1, SQLITE_STATIC);
-  runUpsert();
+  run(upsert_);
 }
 
 std::int64_t KeptOpenConnection::readInteger(const char* key) {
@@ -46,9 +50,13 @@ std::int64_t KeptOpenConnection::readInteger(const char* key) {
   return value;
 }
 
-void KeptOpenConnection::runUpsert() {
-  sqlite3_step(upsert_);
-  sqlite3_reset(upsert_);
+void KeptOpenConnection::begin() { run(begin_); }
+
+void KeptOpenConnection::commit() { run(commit_); }
+
+void KeptOpenConnection::run(sqlite3_stmt* statement) {
+  sqlite3_step(statement);
+  sqlite3_reset(statement);
 }
 
 }  // namespace benchsupport

@@ -19,15 +19,20 @@ class KeptOpenConnection {
   void writeInteger(const char* key, std::int64_t value);
   void writeDouble(const char* key, double value);
   void writeText(const char* key, const char* value);
+  // Writes between the two go in one transaction.
+  void begin();
+  void commit();
   // The stored integer, 0 when missing.
   std::int64_t readInteger(const char* key);
 
  private:
-  void runUpsert();
+  static void run(sqlite3_stmt* statement);
 
   sqlite3* db_ = nullptr;
   sqlite3_stmt* upsert_ = nullptr;
   sqlite3_stmt* select_ = nullptr;
+  sqlite3_stmt* begin_ = nullptr;
+  sqlite3_stmt* commit_ = nullptr;
 };
 
 }  // namespace benchsupport
