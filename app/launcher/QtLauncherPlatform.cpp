@@ -65,13 +65,23 @@ class QtLauncherView : public LauncherView {
   QPointer<QWidget> widget_;
 };
 
+// The window the application counts as its active one: the focused one, or, while another
+// program has the focus, its first shown main window, as a GTK application keeps one.
+QWidget* applicationActiveWindow() {
+  if (QWidget* focused = QApplication::activeWindow()) return focused;
+  for (QWidget* widget : QApplication::topLevelWidgets()) {
+    if (widget->windowType() == Qt::Window && widget->isVisible()) return widget;
+  }
+  return nullptr;
+}
+
 class QtLauncherWindow : public LauncherWindow {
  public:
   explicit QtLauncherWindow(QWidget* window) : window_(window) {}
 
   [[nodiscard]] bool isApplicationActiveWindow() const override {
     const QWidget* window = window_.data();
-    return window != nullptr && window == QApplication::activeWindow();
+    return window != nullptr && window == applicationActiveWindow();
   }
 
   [[nodiscard]] bool isActive() const override {
