@@ -9,6 +9,7 @@ class Server;
 namespace demo {
 
 class ScreenSessions;
+class VoicePeer;
 
 // What the demo service hands the dashboard page and checks on the REST API.
 struct DemoConfig {
@@ -24,5 +25,9 @@ void registerDashboard(httplib::Server& server, const DemoConfig& config, const 
 
 // The screen-session REST API under /v1/api.
 void registerScreenSessionApi(httplib::Server& server, const DemoConfig& config, ScreenSessions& sessions);
+
+// The voice peer's endpoints: POST /demo/voice/offer, GET /demo/voice/peers and
+// DELETE /demo/voice/peers/<id>.
+void registerVoiceApi(httplib::Server& server, VoicePeer& peer);
 
 }  // namespace demo

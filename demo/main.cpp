@@ -10,6 +10,7 @@
 #include "demo/DemoService.h"
 #include "demo/PageActions.h"
 #include "demo/ScreenSessions.h"
+#include "demo/VoicePeer.h"
 
 namespace {
 
@@ -46,6 +47,8 @@ int main(int argc, char** argv) {
     }
   }
 
+  // Made before the server and so gone after it: no handler waits on it any more then.
+  demo::VoicePeer voicePeer;
   httplib::Server server;
   server.set_tcp_nodelay(true);
   demo::ScreenSessions sessions;
@@ -53,6 +56,7 @@ int main(int argc, char** argv) {
   demo::registerPageActions(server, pageActions);
   demo::registerDashboard(server, config, sessions);
   demo::registerScreenSessionApi(server, config, sessions);
+  demo::registerVoiceApi(server, voicePeer);
 
   int port = config.port == 0 ? server.bind_to_any_port(config.host)
                               : (server.bind_to_port(config.host, config.port) ? config.port : -1);

@@ -1,0 +1,333 @@
+// The demo service's voice peer, end to end: the real service on a free port, callers of
+// the test's own (webrtcbin with an Opus test tone) over loopback, the HTTP endpoints as a
+// browser uses them.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <httplib.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <future>
+#include <nlohmann/json.hpp>
+#include <regex>
+
+#include "tests/demo/VoiceCaller.h"
+
+extern char** environ;
+
+namespace {
+
+using namespace std::chrono_literals;
+using nlohmann::json;
+using testsupport::VoiceCaller;
+
+bool within(std::chrono::milliseconds limit, const std::function<bool()>& done) {
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  for (; !done(); std::this_thread::sleep_for(20ms))
+    if (std::chrono::steady_clock::now() > deadline) return done();
+  return true;
+}
+
+std::size_t entriesIn(const std::filesystem::path& folder) {
+  std::error_code error;
+  std::size_t count = 0;
+  for (std::filesystem::directory_iterator it(folder, error), end; !error && it != end; it.increment(error))
+    ++count;
+  return count;
+}
+
+// sorn-demo-service on a port of its choosing, with extra environment variables; the
+// port is read from the line it prints once it listens.
+class DemoService {
+ public:
+  explicit DemoService(const std::vector<std::string>& extraEnvironment = {}) {
+    std::vector<std::string> environment(extraEnvironment);
+    for (char** variable = environ; *variable != nullptr; ++variable) environment.emplace_back(*variable);
+    std::vector<char*> envp;
+    for (auto& variable : environment) envp.push_back(variable.data());
+    envp.push_back(nullptr);
+    std::string program = SORN_DEMO_SERVICE;
+    std::string portArgument = "--port";
+    std::string anyPort = "0";
+    char* argv[] = {program.data(), portArgument.data(), anyPort.data(), nullptr};
+
+    int output[2];
+    if (pipe2(output, O_CLOEXEC) != 0) return;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, output[1], STDOUT_FILENO);
+    const bool spawned = posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv, envp.data()) == 0;
+    posix_spawn_file_actions_destroy(&actions);
+    close(output[1]);
+    if (spawned) port_ = readPort(output[0]);
+    close(output[0]);
+  }
+  ~DemoService() {
+    if (pid_ > 0 && !exitStatus_) {
+      kill(pid_, SIGKILL);
+      waitpid(pid_, nullptr, 0);
+    }
+  }
+  DemoService(const DemoService&) = delete;
+  DemoService& operator=(const DemoService&) = delete;
+
+  int port() const { return port_; }
+  std::size_t openDescriptors() const { return entriesIn("/proc/" + std::to_string(pid_) + "/fd"); }
+  // Not counting GStreamer's clock thread, which the first call starts for the whole process.
+  std::size_t threads() const {
+    std::size_t count = 0;
+    for (const auto& task : std::filesystem::directory_iterator("/proc/" + std::to_string(pid_) + "/task")) {
+      std::ifstream comm(task.path() / "comm");
+      std::string name;
+      std::getline(comm, name);
+      count += name != "GstSystemClock";
+    }
+    return count;
+  }
+
+  // Asks the service to stop as Ctrl-C does; its exit status once it did.
+  std::optional<int> stop() {
+    kill(pid_, SIGTERM);
+    int status = 0;
+    if (within(30s, [&] { return waitpid(pid_, &status, WNOHANG) == pid_; }))
+      exitStatus_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    return exitStatus_;
+  }
+
+  httplib::Result request(const std::string& method, const std::string& path,
+                          const std::string& body = {}) const {
+    httplib::Client client("127.0.0.1", port_);
+    client.set_read_timeout(45s);  // an answer may take the peer's whole answering time
+    if (method == "POST") return client.Post(path, body, "application/json");
+    if (method == "DELETE") return client.Delete(path);
+    return client.Get(path);
+  }
+  json peers() const {
+    auto reply = request("GET", "/demo/voice/peers");
+    return reply && reply->status == 200 ? json::parse(reply->body) : json();
+  }
+
+ private:
+  static int readPort(int fd) {
+    std::string text;
+    static const std::regex listening("listening on http://127\\.0\\.0\\.1:([0-9]+)/");
+    for (std::smatch match; !std::regex_search(text, match, listening);) {
+      pollfd ready{fd, POLLIN, 0};
+      char chunk[256];
+      const ssize_t got = poll(&ready, 1, 30000) == 1 ? read(fd, chunk, sizeof chunk) : -1;
+      if (got <= 0) return 0;
+      text.append(chunk, static_cast<std::size_t>(got));
+    }
+    std::smatch match;
+    std::regex_search(text, match, listening);
+    return std::stoi(match[1]);
+  }
+
+  pid_t pid_ = -1;
+  int port_ = 0;
+  std::optional<int> exitStatus_;
+};
+
+std::string offerBody(const std::string& sdp) { return json{{"type", "offer"}, {"sdp", sdp}}.dump(); }
+
+class VoicePeerTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_GT(service.port(), 0);
+    ASSERT_TRUE(service.peers().is_object());  // the peer is up
+    descriptors = service.openDescriptors();
+    threads = service.threads();
+  }
+  void TearDown() override { EXPECT_EQ(service.stop(), 0); }
+
+  // The id of the call that a reply to an offer made, once the caller took the answer;
+  // empty when there is none.
+  static std::string answered(VoiceCaller& caller, const httplib::Result& reply) {
+    EXPECT_TRUE(reply && reply->status == 201) << (reply ? reply->body : "no reply");
+    if (!reply || reply->status != 201) return {};
+    const json answer = json::parse(reply->body);
+    const std::string id = answer["id"];
+    const std::string sdp = answer["sdp"];
+    EXPECT_EQ(answer["type"], "answer");
+    EXPECT_EQ(reply->get_header_value("Location"), "/demo/voice/peers/" + id);
+    // No trickle: the answer holds the peer's loopback candidate. It names the SSRC of
+    // what comes back, without which the caller may drop it.
+    EXPECT_NE(sdp.find(" 127.0.0.1 "), std::string::npos) << sdp;
+    EXPECT_NE(sdp.find("a=ssrc:"), std::string::npos) << sdp;
+    EXPECT_TRUE(caller.takeAnswer(sdp));
+    return id;
+  }
+  std::string call(VoiceCaller& caller) {
+    auto offer = caller.offer();
+    EXPECT_TRUE(offer);
+    return offer ? answered(caller, service.request("POST", "/demo/voice/offer", offerBody(*offer))) : "";
+  }
+  std::string stateOf(const std::string& id) const {
+    const json listed = service.peers();
+    for (const auto& peer : listed["peers"])
+      if (peer["id"] == id) return peer["state"];
+    return "gone";
+  }
+  // Every call ended: none of their descriptors or threads is left in the service. The
+  // count before may hold the connection of the request before it.
+  void expectNothingLeftBehind() const {
+    EXPECT_EQ(service.peers()["peers"], json::array());
+    EXPECT_TRUE(within(20s, [&] { return service.openDescriptors() <= descriptors; }))
+        << service.openDescriptors() << " descriptors open, " << descriptors << " before the calls";
+    EXPECT_TRUE(within(20s, [&] { return service.threads() == threads; }))
+        << service.threads() << " threads, " << threads << " before the calls";
+  }
+
+  DemoService service;
+  std::size_t descriptors = 0;
+  std::size_t threads = 0;
+};
+
+TEST_F(VoicePeerTest, SendsTheCallersAudioBackUntilTheCallerHangsUp) {
+  VoiceCaller caller;
+  const std::string id = call(caller);
+  ASSERT_FALSE(id.empty());
+  EXPECT_TRUE(within(10s, [&] { return caller.bytesReceived() > 2000; })) << caller.bytesReceived();
+  EXPECT_EQ(stateOf(id), "connected");
+  EXPECT_GT(service.peers()["peers"][0]["bytesReceived"], 2000);
+
+  auto hungUp = service.request("DELETE", "/demo/voice/peers/" + id);
+  ASSERT_TRUE(hungUp);
+  EXPECT_EQ(hungUp->status, 204);
+  EXPECT_EQ(service.peers()["ended"][0], (json{{"id", id}, {"reason", "The caller hung up."}}));
+  auto again = service.request("DELETE", "/demo/voice/peers/" + id);
+  ASSERT_TRUE(again);
+  EXPECT_EQ(again->status, 404);
+  expectNothingLeftBehind();
+}
+
+TEST_F(VoicePeerTest, RefusesMalformedOffersAndKeepsAnswering) {
+  VoiceCaller caller;
+  const std::string offer = caller.offer().value_or("");
+  ASSERT_FALSE(offer.empty());
+  auto changed = [&offer](const char* pattern, const char* replacement) {
+    return offerBody(std::regex_replace(offer, std::regex(pattern, std::regex::icase), replacement));
+  };
+  const struct {
+    std::string body;
+    const char* message;
+  } cases[] = {
+      {"this is not JSON", "The request body must be a JSON object."},
+      {"[]", "The request body must be a JSON object."},
+      {"{}", "\"sdp\" must be a non-empty string."},
+      {R"({"sdp": 42})", "\"sdp\" must be a non-empty string."},
+      {R"({"sdp": ""})", "\"sdp\" must be a non-empty string."},
+      {json{{"type", "answer"}, {"sdp", offer}}.dump(), "\"type\" must be \"offer\" when given."},
+      {offerBody("hello"), "The offer is not an SDP session description."},
+      {R"({"sdp": "v=0\r\n\u0001\u0002\u00ff garbage\r\n"})", "The offer is not an SDP session description."},
+      {changed("m=audio", "m=video"), "The offer has no audio."},
+      {changed("opus/48000", "PCMU/8000"), "The offer's audio has no Opus at 48 kHz."},
+      {changed("UDP/TLS/RTP/SAVPF", "RTP/AVP"), "The offer's audio is not DTLS-SRTP (UDP/TLS/RTP/SAVPF)."},
+      {changed("a=ice-ufrag:[^\r]*\r\n", ""), "The offer has no ICE credentials."},
+      {changed("a=fingerprint:[^\r]*\r\n", ""), "The offer has no DTLS fingerprint."},
+      {changed("a=group:BUNDLE [^\r]*", "a=group:BUNDLE nosuchmid"), "The offer was refused: "},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.body.substr(0, 60));
+    auto reply = service.request("POST", "/demo/voice/offer", c.body);
+    ASSERT_TRUE(reply);
+    EXPECT_EQ(reply->status, 400);
+    EXPECT_EQ(json::parse(reply->body)["message"].get<std::string>().rfind(c.message, 0), 0u) << reply->body;
+  }
+  // The service still answers, a well-formed offer too.
+  auto answered = service.request("POST", "/demo/voice/offer", offerBody(offer));
+  ASSERT_TRUE(answered);
+  EXPECT_EQ(answered->status, 201) << answered->body;
+  service.request("DELETE", "/demo/voice/peers/" + json::parse(answered->body)["id"].get<std::string>());
+  expectNothingLeftBehind();
+}
+
+TEST_F(VoicePeerTest, TakesAtMostFourCallsAtOnce) {
+  std::vector<std::unique_ptr<VoiceCaller>> callers;
+  std::vector<std::future<httplib::Result>> replies;
+  for (int i = 0; i < 5; ++i) {
+    callers.push_back(std::make_unique<VoiceCaller>());
+    const std::string offer = callers.back()->offer().value_or("");
+    replies.push_back(std::async(std::launch::async, [this, offer] {
+      return service.request("POST", "/demo/voice/offer", offerBody(offer));
+    }));
+  }
+  std::vector<std::string> ids;
+  std::vector<VoiceCaller*> answeredCallers;
+  for (std::size_t i = 0; i < replies.size(); ++i) {
+    auto reply = replies[i].get();
+    ASSERT_TRUE(reply);
+    if (reply->status == 429) {
+      EXPECT_EQ(json::parse(reply->body)["message"],
+                "The voice peer takes at most 4 calls at once; hang up one first.");
+      continue;
+    }
+    ids.push_back(answered(*callers[i], reply));
+    answeredCallers.push_back(callers[i].get());
+  }
+  ASSERT_EQ(ids.size(), 4u);
+  EXPECT_TRUE(within(10s, [&] {
+    return std::all_of(answeredCallers.begin(), answeredCallers.end(),
+                       [](VoiceCaller* caller) { return caller->bytesReceived() > 0; });
+  }));
+  EXPECT_EQ(service.peers()["peers"].size(), 4u);
+
+  // A call that ends makes room for another.
+  EXPECT_EQ(service.request("DELETE", "/demo/voice/peers/" + ids.back())->status, 204);
+  ids.pop_back();
+  VoiceCaller another;
+  ids.push_back(call(another));
+  EXPECT_TRUE(within(10s, [&] { return another.bytesReceived() > 0; }));
+  for (const auto& id : ids) EXPECT_EQ(service.request("DELETE", "/demo/voice/peers/" + id)->status, 204);
+  expectNothingLeftBehind();
+}
+
+TEST_F(VoicePeerTest, EndsACallWhenTheCallerSendsNoAudio) {
+  VoiceCaller listener(VoiceCaller::Sends::nothing);
+  const std::string id = call(listener);
+  ASSERT_FALSE(id.empty());
+  EXPECT_TRUE(within(10s, [&] { return stateOf(id) == "connected"; })) << stateOf(id);
+  EXPECT_TRUE(within(15s, [&] { return stateOf(id) == "gone"; }));
+  EXPECT_EQ(service.peers()["ended"][0],
+            (json{{"id", id}, {"reason", "No audio came from the caller for 10 seconds."}}));
+  expectNothingLeftBehind();
+}
+
+TEST_F(VoicePeerTest, StopsWhileACallIsUp) {
+  VoiceCaller caller;
+  ASSERT_FALSE(call(caller).empty());
+  EXPECT_TRUE(within(10s, [&] { return caller.bytesReceived() > 0; }));
+  // TearDown stops the service and expects it to exit cleanly.
+}
+
+TEST(VoicePeerWithoutWebRtc, VoiceEndpointsAnswer503AndTheRestWorks) {
+  const auto noPlugins =
+      std::filesystem::temp_directory_path() / ("sorn-no-plugins-" + std::to_string(getpid()));
+  std::filesystem::create_directories(noPlugins);
+  DemoService service({"GST_PLUGIN_SYSTEM_PATH_1_0=" + noPlugins.string(),
+                       "GST_PLUGIN_PATH_1_0=" + noPlugins.string(),
+                       "GST_REGISTRY_1_0=" + (noPlugins / "registry.bin").string()});
+  ASSERT_GT(service.port(), 0);
+  const std::pair<std::string, std::string> requests[] = {
+      {"POST", "/demo/voice/offer"}, {"GET", "/demo/voice/peers"}, {"DELETE", "/demo/voice/peers/voice-1"}};
+  for (const auto& [method, path] : requests) {
+    SCOPED_TRACE(method + " " + path);
+    auto reply = service.request(method, path, offerBody("v=0\r\n"));
+    ASSERT_TRUE(reply);
+    EXPECT_EQ(reply->status, 503);
+    EXPECT_EQ(json::parse(reply->body)["message"],
+              "Voice is not available: the GStreamer element \"webrtcbin\" is missing.");
+  }
+  EXPECT_EQ(service.request("GET", "/sorn/dashboard")->status, 200);
+  EXPECT_EQ(service.stop(), 0);
+  std::filesystem::remove_all(noPlugins);
+}
+
+}  // namespace
