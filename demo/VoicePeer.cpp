@@ -80,10 +80,14 @@ void VoicePeer::stop() {
 }
 
 void VoicePeer::post(std::function<void()> task) {
+  // The context is held from inside the lock: a task posted just before stop() still has
+  // one to wake once the peer is gone (nobody iterates it then, and the task is dropped).
+  g_autoptr(GMainContext) context = nullptr;
   {
     std::lock_guard lock(tasksMutex_);
     if (stopped_) return;
     tasks_.push_back(std::move(task));
+    context = g_main_context_ref(loop_->context);
   }
   g_autoptr(GSource) source = g_idle_source_new();
   g_source_set_callback(
@@ -93,7 +97,7 @@ void VoicePeer::post(std::function<void()> task) {
         return G_SOURCE_REMOVE;
       },
       this, nullptr);
-  g_source_attach(source, loop_->context);
+  g_source_attach(source, context);
 }
 
 void VoicePeer::runPostedTasks() {
