@@ -1,8 +1,8 @@
 // Start-up time and resident memory of Sorn's programs against bare programs doing the
 // same, in the same run (needs a display and a session bus):
-// - the app (demo build) from process start to its dashboard's window load event, and
-//   the memory of all its processes (web and network processes included) then, against
-//   a bare GTK window with one WebKitGTK web view loading the same page;
+// - the app of each web engine (demo build) from process start to its dashboard's window
+//   load event, and the memory of all its processes (web and network processes included)
+//   then, against a bare window of the same engine with one web view loading the same page;
 // - sorn-broadcast with the test source against the demo service against the same
 //   capture into a bare sink in gst-launch-1.0.
 #include <benchmark/benchmark.h>
@@ -89,7 +89,8 @@ bench::LoadProbeServer& probeServer() {
 
 // One start of `argv` per iteration: the time to the page's load event as the
 // iteration's time, the memory of the program's processes after it settled as counters.
-void measureStartToLoad(benchmark::State& state, const std::vector<std::string>& argv) {
+void measureStartToLoad(benchmark::State& state, const std::vector<std::string>& argv,
+                        const LaunchedProgram::Environment& extraEnvironment = {}) {
   if (!hasDisplay()) {
     state.SkipWithError("no display (run under xvfb-run)");
     return;
@@ -105,8 +106,10 @@ void measureStartToLoad(benchmark::State& state, const std::vector<std::string>&
   }
   for (auto _ : state) {
     const RunFolder folder;
+    LaunchedProgram::Environment environment = folder.environment();
+    environment.insert(environment.end(), extraEnvironment.begin(), extraEnvironment.end());
     server.expectLoad();
-    LaunchedProgram program(argv, folder.environment(), folder.log("program"));
+    LaunchedProgram program(argv, environment, folder.log("program"));
     const auto loadedAt = server.waitForLoad(kPatience);
     if (!loadedAt) {
       state.SkipWithError(("the page never loaded: " + lastLines(program.output())).c_str());
@@ -122,23 +125,37 @@ void measureStartToLoad(benchmark::State& state, const std::vector<std::string>&
   }
 }
 
-void BM_AppStartToLoad(benchmark::State& state) { measureStartToLoad(state, {SORN_DEMO_APP_BINARY}); }
+// Chromium's sandbox refuses to start as root.
+LaunchedProgram::Environment qtWebEngineEnvironment() {
+  if (geteuid() != 0) return {};
+  return {{"QTWEBENGINE_DISABLE_SANDBOX", "1"}};
+}
 
-void BM_BareWebViewStartToLoad(benchmark::State& state) {
-  measureStartToLoad(state, {BARE_WEBVIEW_BINARY, bench::LoadProbeServer::pageUrl()});
+void BM_QtWebEngineAppStartToLoad(benchmark::State& state) {
+  measureStartToLoad(state, {SORN_DEMO_QTWEBENGINE_APP_BINARY}, qtWebEngineEnvironment());
+}
+
+void BM_BareQtWebEngineViewStartToLoad(benchmark::State& state) {
+  measureStartToLoad(state, {BARE_QTWEBENGINE_VIEW_BINARY, bench::LoadProbeServer::pageUrl()},
+                     qtWebEngineEnvironment());
+}
+
+void BM_WebKitGtkAppStartToLoad(benchmark::State& state) {
+  measureStartToLoad(state, {SORN_DEMO_WEBKITGTK_APP_BINARY});
+}
+
+void BM_BareWebKitGtkViewStartToLoad(benchmark::State& state) {
+  measureStartToLoad(state, {BARE_WEBKITGTK_VIEW_BINARY, bench::LoadProbeServer::pageUrl()});
 }
 
 constexpr int kStartRepetitions = 9;
-BENCHMARK(BM_AppStartToLoad)
-    ->Iterations(1)
-    ->Repetitions(kStartRepetitions)
-    ->UseManualTime()
-    ->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_BareWebViewStartToLoad)
-    ->Iterations(1)
-    ->Repetitions(kStartRepetitions)
-    ->UseManualTime()
-    ->Unit(benchmark::kMillisecond);
+void startToLoadRuns(benchmark::internal::Benchmark* runs) {
+  runs->Iterations(1)->Repetitions(kStartRepetitions)->UseManualTime()->Unit(benchmark::kMillisecond);
+}
+BENCHMARK(BM_QtWebEngineAppStartToLoad)->Apply(startToLoadRuns);
+BENCHMARK(BM_BareQtWebEngineViewStartToLoad)->Apply(startToLoadRuns);
+BENCHMARK(BM_WebKitGtkAppStartToLoad)->Apply(startToLoadRuns);
+BENCHMARK(BM_BareWebKitGtkViewStartToLoad)->Apply(startToLoadRuns);
 
 // The demo service on a free port, for one broadcast.
 std::optional<std::string> startDemoService(std::optional<LaunchedProgram>& service,

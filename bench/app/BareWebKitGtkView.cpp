@@ -1,5 +1,5 @@
-// Baseline for the app's start-up and memory: a bare GTK 4 window of the app's size with
-// one WebKitGTK web view loading the URL it is given, running until SIGTERM.
+// Baseline for the WebKitGTK app's start-up and memory: a bare GTK 4 window of the app's size
+// with one WebKitGTK web view loading the URL it is given, running until SIGTERM.
 #include <gtk/gtk.h>
 #include <webkit/webkit.h>
 
