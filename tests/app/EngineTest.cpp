@@ -16,6 +16,7 @@
 #include "shared/StoreKeys.h"
 #include "tests/app/EngineHarness.h"
 #include "tests/app/RecordingServices.h"
+#include "tests/support/DemoService.h"
 #include "tests/support/LoopbackHttpServer.h"
 #include "tests/support/TempDataDir.h"
 
@@ -232,6 +233,31 @@ TEST_F(EngineTest, ValuesJavaScriptHasAndJsonHasNotGiveTheSameStoreOutcomeOnEver
     EXPECT_EQ(store.integer(keys::kVoiceSeconds), voiceSeconds);
     EXPECT_EQ(store.string(keys::kUsername), username);
   }
+}
+
+TEST_F(EngineTest, JoinVoiceHoldsACallWithTheDemoServiceWhereTheEngineHasWebRtc) {
+  const testsupport::DemoService demo(SORN_DEMO_SERVICE);
+  ASSERT_GT(demo.port(), 0);
+  EngineHarness harness("http://127.0.0.1:" + std::to_string(demo.port()) + "/sorn/dashboard", services(),
+                        "127.0.0.1");
+  ASSERT_TRUE(harness.waitForLoads(1));
+  harness.click("joinVoice");
+  auto text = [&](const char* id) {
+    return harness.evaluate(std::string("document.getElementById('") + id + "').textContent");
+  };
+  if (!EngineHarness::kHoldsVoiceCalls) {
+    EXPECT_EQ(harness.waitFor("document.getElementById('voiceNote').textContent",
+                              R"("This engine build has no voice (no WebRTC).")"),
+              R"("This engine build has no voice (no WebRTC).")");
+    EXPECT_TRUE(demo.peers()["peers"].empty());
+    return;
+  }
+  EXPECT_EQ(harness.waitFor("document.getElementById('voiceState').textContent", R"("connected")"),
+            R"("connected")");
+  // The peer echoes the fake microphone: audio comes back.
+  EXPECT_TRUE(spinUntil([&] { return text("voiceBytes").find(" bytes") != std::string::npos; })) << text("voiceBytes");
+  EXPECT_NE(text("voiceBytes"), R"("0 bytes")");
+  EXPECT_EQ(demo.peers()["peers"].size(), 1U);
 }
 
 }  // namespace

@@ -27,6 +27,8 @@ namespace apptest {
 class QtWebEngineHarness {
  public:
   static constexpr const char* kEngine = "qtwebengine";
+  // The engine has WebRTC: the dashboard can hold a voice call.
+  static constexpr bool kHoldsVoiceCalls = true;
 
   QtWebEngineHarness(const std::string& url, app::CoordinatorServices services, const std::string& domain) {
     startApplication();
@@ -64,10 +66,10 @@ class QtWebEngineHarness {
   // A real click of the left mouse button on the middle of the element with that id: Qt
   // counts script run by the app as no user gesture.
   void click(const std::string& id) {
-    const auto middle =
-        nlohmann::json::parse(evaluate("(() => { const r = document.getElementById('" + id +
-                                       "').getBoundingClientRect(); return [r.x + r.width / 2, "
-                                       "r.y + r.height / 2]; })()"));
+    const auto middle = nlohmann::json::parse(
+        evaluate("(() => { const element = document.getElementById('" + id +
+                 "'); element.scrollIntoView({block: 'center'}); const r = element.getBoundingClientRect(); "
+                 "return [r.x + r.width / 2, r.y + r.height / 2]; })()"));
     const QPointF point(middle[0].get<double>(), middle[1].get<double>());
     QWidget* target = view_->focusProxy();
     for (const auto type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease}) {

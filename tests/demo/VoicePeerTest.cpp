@@ -19,19 +19,13 @@
 #include <regex>
 
 #include "tests/demo/VoiceCaller.h"
-
-extern char** environ;
-
-// Under LeakSanitizer, this process and the services it starts leave out what GLib keeps
-// on purpose (see the file); the full unwinder records the loader frames that name it.
-extern "C" const char* __lsan_default_options() {  // NOLINT(bugprone-reserved-identifier)
-  return "suppressions=" SORN_DEMO_LSAN_SUPPRESSIONS ":fast_unwind_on_malloc=0";
-}
+#include "tests/support/DemoService.h"
 
 namespace {
 
 using namespace std::chrono_literals;
 using nlohmann::json;
+using testsupport::DemoService;
 using testsupport::VoiceCaller;
 
 bool within(std::chrono::milliseconds limit, const std::function<bool()>& done) {
@@ -40,108 +34,6 @@ bool within(std::chrono::milliseconds limit, const std::function<bool()>& done) 
     if (std::chrono::steady_clock::now() > deadline) return done();
   return true;
 }
-
-std::size_t entriesIn(const std::filesystem::path& folder) {
-  std::error_code error;
-  std::size_t count = 0;
-  for (std::filesystem::directory_iterator it(folder, error), end; !error && it != end; it.increment(error))
-    ++count;
-  return count;
-}
-
-// sorn-demo-service on a port of its choosing, with extra environment variables; the
-// port is read from the line it prints once it listens.
-class DemoService {
- public:
-  explicit DemoService(const std::vector<std::string>& extraEnvironment = {}) {
-    std::vector<std::string> environment(extraEnvironment);
-    environment.emplace_back("LSAN_OPTIONS=suppressions=" SORN_DEMO_LSAN_SUPPRESSIONS
-                             ":fast_unwind_on_malloc=0");
-    for (char** variable = environ; *variable != nullptr; ++variable) environment.emplace_back(*variable);
-    std::vector<char*> envp;
-    for (auto& variable : environment) envp.push_back(variable.data());
-    envp.push_back(nullptr);
-    std::string program = SORN_DEMO_SERVICE;
-    std::string portArgument = "--port";
-    std::string anyPort = "0";
-    char* argv[] = {program.data(), portArgument.data(), anyPort.data(), nullptr};
-
-    int output[2];
-    if (pipe2(output, O_CLOEXEC) != 0) return;
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, output[1], STDOUT_FILENO);
-    const bool spawned = posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv, envp.data()) == 0;
-    posix_spawn_file_actions_destroy(&actions);
-    close(output[1]);
-    if (spawned) port_ = readPort(output[0]);
-    close(output[0]);
-  }
-  ~DemoService() {
-    if (pid_ > 0 && !exitStatus_) {
-      kill(pid_, SIGKILL);
-      waitpid(pid_, nullptr, 0);
-    }
-  }
-  DemoService(const DemoService&) = delete;
-  DemoService& operator=(const DemoService&) = delete;
-
-  int port() const { return port_; }
-  std::size_t openDescriptors() const { return entriesIn("/proc/" + std::to_string(pid_) + "/fd"); }
-  // Not counting GStreamer's clock thread, which the first call starts for the whole process.
-  std::size_t threads() const {
-    std::size_t count = 0;
-    for (const auto& task : std::filesystem::directory_iterator("/proc/" + std::to_string(pid_) + "/task")) {
-      std::ifstream comm(task.path() / "comm");
-      std::string name;
-      std::getline(comm, name);
-      count += name != "GstSystemClock";
-    }
-    return count;
-  }
-
-  // Asks the service to stop as Ctrl-C does; its exit status once it did.
-  std::optional<int> stop() {
-    kill(pid_, SIGTERM);
-    int status = 0;
-    if (within(30s, [&] { return waitpid(pid_, &status, WNOHANG) == pid_; }))
-      exitStatus_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    return exitStatus_;
-  }
-
-  httplib::Result request(const std::string& method, const std::string& path,
-                          const std::string& body = {}) const {
-    httplib::Client client("127.0.0.1", port_);
-    client.set_read_timeout(45s);  // an answer may take the peer's whole answering time
-    if (method == "POST") return client.Post(path, body, "application/json");
-    if (method == "DELETE") return client.Delete(path);
-    return client.Get(path);
-  }
-  json peers() const {
-    auto reply = request("GET", "/demo/voice/peers");
-    return reply && reply->status == 200 ? json::parse(reply->body) : json();
-  }
-
- private:
-  static int readPort(int fd) {
-    std::string text;
-    static const std::regex listening("listening on http://127\\.0\\.0\\.1:([0-9]+)/");
-    for (std::smatch match; !std::regex_search(text, match, listening);) {
-      pollfd ready{fd, POLLIN, 0};
-      char chunk[256];
-      const ssize_t got = poll(&ready, 1, 30000) == 1 ? read(fd, chunk, sizeof chunk) : -1;
-      if (got <= 0) return 0;
-      text.append(chunk, static_cast<std::size_t>(got));
-    }
-    std::smatch match;
-    std::regex_search(text, match, listening);
-    return std::stoi(match[1]);
-  }
-
-  pid_t pid_ = -1;
-  int port_ = 0;
-  std::optional<int> exitStatus_;
-};
 
 std::string offerBody(const std::string& sdp) { return json{{"type", "offer"}, {"sdp", sdp}}.dump(); }
 
@@ -193,7 +85,7 @@ class VoicePeerTest : public ::testing::Test {
         << service.threads() << " threads, " << threads << " before the calls";
   }
 
-  DemoService service;
+  DemoService service{SORN_DEMO_SERVICE};
   std::size_t descriptors = 0;
   std::size_t threads = 0;
 };
@@ -253,7 +145,7 @@ TEST_F(VoicePeerTest, RefusesMalformedOffersAndKeepsAnswering) {
   auto answered = service.request("POST", "/demo/voice/offer", offerBody(offer));
   ASSERT_TRUE(answered);
   EXPECT_EQ(answered->status, 201) << answered->body;
-  service.request("DELETE", "/demo/voice/peers/" + json::parse(answered->body)["id"].get<std::string>());
+  EXPECT_TRUE(service.request("DELETE", "/demo/voice/peers/" + json::parse(answered->body)["id"].get<std::string>()));
   expectNothingLeftBehind();
 }
 
@@ -319,7 +211,7 @@ TEST(VoicePeerWithoutWebRtc, VoiceEndpointsAnswer503AndTheRestWorks) {
   const auto noPlugins =
       std::filesystem::temp_directory_path() / ("sorn-no-plugins-" + std::to_string(getpid()));
   std::filesystem::create_directories(noPlugins);
-  DemoService service({"GST_PLUGIN_SYSTEM_PATH_1_0=" + noPlugins.string(),
+  DemoService service(SORN_DEMO_SERVICE, {"GST_PLUGIN_SYSTEM_PATH_1_0=" + noPlugins.string(),
                        "GST_PLUGIN_PATH_1_0=" + noPlugins.string(),
                        "GST_REGISTRY_1_0=" + (noPlugins / "registry.bin").string()});
   ASSERT_GT(service.port(), 0);
