@@ -8,15 +8,24 @@ namespace demo {
 namespace {
 
 constexpr const char* kPollScript = R"js(
-// Posts to the app the messages the demo service queued for this page.
+// Posts to the app the messages the demo service queued for this page. An action
+// {"click": ID, "show": ID} clicks a control of the page instead and scrolls a part of it
+// into view.
 (function () {
   const handler = window.webkit && window.webkit.messageHandlers && window.webkit.messageHandlers.sorn;
   if (!handler) return;
+  function perform(action) {
+    if (typeof action.click !== 'string') return handler.postMessage(action);
+    const control = document.getElementById(action.click);
+    if (control) control.click();
+    const shown = typeof action.show === 'string' && document.getElementById(action.show);
+    if (shown) shown.scrollIntoView();
+  }
   async function poll() {
     try {
       const reply = await fetch('/demo/page-actions/next', { cache: 'no-store' });
       if (reply.status === 200) {
-        handler.postMessage(await reply.json());
+        perform(await reply.json());
         setTimeout(poll, 0);
         return;
       }
