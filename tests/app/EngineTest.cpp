@@ -1,6 +1,7 @@
 // The app's web view on the engine this program is built for (one build per engine, the
 // same tests), loading pages from a loopback server.
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -9,6 +10,7 @@
 #include <fstream>
 #include <future>
 #include <nlohmann/json.hpp>
+#include <set>
 
 #include "platform/dispatch/MainLoopQueue.h"
 #include "shared/SharedStore.h"
@@ -214,6 +216,10 @@ TEST_F(EngineTest, ValuesJavaScriptHasAndJsonHasNotGiveTheSameStoreOutcomeOnEver
        kBefore, "before"},
       {"({type: 'stats', voice_seconds: 10n})", kBefore, "before"},
       {"undefined", kBefore, "before"},
+      // Keys of the store, or of the message's own, in a body change nothing but its fields.
+      {"({type: 'stats', voice_seconds: 3, username: 'own', 'stats.voiceSeconds': 5, 'screen.active': true, "
+       "key: 'evil.key', value: 1, __proto__: {type: 'voiceLeft'}})",
+       3, "own"},
   };
   int row = 0;
   for (const auto& [body, voiceSeconds, username] : rows) {
@@ -233,6 +239,23 @@ TEST_F(EngineTest, ValuesJavaScriptHasAndJsonHasNotGiveTheSameStoreOutcomeOnEver
     EXPECT_EQ(store.integer(keys::kVoiceSeconds), voiceSeconds);
     EXPECT_EQ(store.string(keys::kUsername), username);
   }
+  // Whatever the bodies held, the store holds only the app's own keys.
+  sqlite3* db = nullptr;
+  ASSERT_EQ(
+      sqlite3_open_v2(dataDir_.suiteFile(shared::kSuiteName).c_str(), &db, SQLITE_OPEN_READONLY, nullptr),
+      SQLITE_OK);
+  const std::set<std::string> appKeys = {
+      keys::kVoiceSeconds,   keys::kStreakDays,           keys::kBestStreak,  keys::kUsername,
+      keys::kStatsUpdatedAt, keys::kAccessToken,          keys::kChannelId,   keys::kPrimarySessionId,
+      keys::kApiBase,        keys::kCredentialsUpdatedAt, keys::kScreenActive};
+  sqlite3_exec(
+      db, "SELECT key FROM entries",
+      [](void* known, int, char** values, char**) {
+        EXPECT_TRUE(static_cast<const std::set<std::string>*>(known)->contains(values[0])) << values[0];
+        return 0;
+      },
+      const_cast<std::set<std::string>*>(&appKeys), nullptr);
+  sqlite3_close(db);
 }
 
 TEST_F(EngineTest, JoinVoiceHoldsACallWithTheDemoServiceWhereTheEngineHasWebRtc) {
@@ -255,7 +278,8 @@ TEST_F(EngineTest, JoinVoiceHoldsACallWithTheDemoServiceWhereTheEngineHasWebRtc)
   EXPECT_EQ(harness.waitFor("document.getElementById('voiceState').textContent", R"("connected")"),
             R"("connected")");
   // The peer echoes the fake microphone: audio comes back.
-  EXPECT_TRUE(spinUntil([&] { return text("voiceBytes").find(" bytes") != std::string::npos; })) << text("voiceBytes");
+  EXPECT_TRUE(spinUntil([&] { return text("voiceBytes").find(" bytes") != std::string::npos; }))
+      << text("voiceBytes");
   EXPECT_NE(text("voiceBytes"), R"("0 bytes")");
   EXPECT_EQ(demo.peers()["peers"].size(), 1U);
 }
