@@ -78,8 +78,9 @@ QWebEngineView* QtSornWebView::makeUIView(const std::shared_ptr<Coordinator>& co
                                         QWebEngineScript::ApplicationWorld));
 
   configure(*page->settings());
-  // Transparent until the page paints, over the black backdrop behind it.
-  page->setBackgroundColor(Qt::transparent);
+  // Black, as the backdrop behind it, until the page paints. Not transparent: on this
+  // engine a transparent page draws nothing of its own at all.
+  page->setBackgroundColor(Qt::black);
   view->setPage(page);
   QtRequestLoader::load(*page, url_);
   return view;

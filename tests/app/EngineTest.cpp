@@ -111,7 +111,7 @@ TEST_F(EngineTest, OnlyTheMainFrameSeesTheMarkerAndPostsItsMessagesReachTheStore
   EXPECT_TRUE(userAgent.ends_with(" SorniOS/1.0")) << userAgent;
   ASSERT_EQ(requestsFor(server, "/main").size(), 1U);  // loaded exactly once
   EXPECT_EQ(requestsFor(server, "/main")[0].header("User-Agent"), userAgent);
-  EXPECT_TRUE(harness.backgroundIsTransparent());
+  EXPECT_TRUE(harness.backgroundMatchesTheBackdrop());
   const auto store = *shared::SharedStore::open();
   EXPECT_EQ(store.string(keys::kAccessToken), "tok");
   EXPECT_EQ(store.string(keys::kApiBase), shared::kDefaultApiBase);

@@ -59,7 +59,8 @@ class QtWebEngineHarness {
   QtWebEngineHarness& operator=(const QtWebEngineHarness&) = delete;
 
   int bridgeMessages() const { return counter_->count(); }
-  bool backgroundIsTransparent() const { return page_->backgroundColor().alpha() == 0; }
+  // Black like the backdrop: a transparent page would draw nothing here.
+  bool backgroundMatchesTheBackdrop() const { return page_->backgroundColor() == QColor(Qt::black); }
   void loadWithTimeout(const std::string& url, std::chrono::milliseconds timeout) {
     app::QtRequestLoader::load(*page_, url, timeout);
   }

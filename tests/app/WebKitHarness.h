@@ -53,7 +53,8 @@ class WebKitHarness {
 
   // Messages that crossed from the page to the app's message handler.
   int bridgeMessages() const { return bridgeMessages_; }
-  bool backgroundIsTransparent() const {
+  // Transparent over the black backdrop.
+  bool backgroundMatchesTheBackdrop() const {
     GdkRGBA background{};
     webkit_web_view_get_background_color(webView_, &background);
     return background.alpha == 0.0F;
