@@ -61,13 +61,15 @@ std::variant<CheckedUrl, TransportError> checkUrl(const std::string& text) {
     return invalidRequest("The address \"" + text + "\" is not an http or https URL.");
   }
   if (!isLoopbackHost(*host)) {
-    return TransportError{TransportError::Kind::insecure,
-                          "Refusing to send credentials over plain http to " + *host + "; the API address must use https."};
+    return TransportError{TransportError::Kind::insecure, "Refusing to send credentials over plain http to " +
+                                                              *host + "; the API address must use https."};
   }
   return CheckedUrl{std::move(url), true};
 }
 
-bool hasLineBreakOrNul(std::string_view text) { return text.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos; }
+bool hasLineBreakOrNul(std::string_view text) {
+  return text.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos;
+}
 
 // The request's headers as libcurl takes them, plus "Expect:" so that large bodies are
 // not held back waiting for a 100 Continue; an error for a header that cannot be sent as given.
@@ -90,7 +92,8 @@ std::variant<HeaderList, TransportError> headerList(const HttpRequest& request) 
       return TransportError{TransportError::Kind::failed, "The request could not be prepared."};
     }
   }
-  if (!append("Expect:")) return TransportError{TransportError::Kind::failed, "The request could not be prepared."};
+  if (!append("Expect:"))
+    return TransportError{TransportError::Kind::failed, "The request could not be prepared."};
   return list;
 }
 
@@ -202,7 +205,8 @@ HttpResult CurlSession::post(const HttpRequest& request) {
   auto& checked = std::get<CheckedUrl>(url);
 
   CURL* handle = handles_->acquire();
-  if (handle == nullptr) return TransportError{TransportError::Kind::failed, "The request could not be prepared."};
+  if (handle == nullptr)
+    return TransportError{TransportError::Kind::failed, "The request could not be prepared."};
 
   ReplyBuffer reply;
   std::array<char, CURL_ERROR_SIZE> errorText{};

@@ -145,7 +145,8 @@ TEST_F(VoicePeerTest, RefusesMalformedOffersAndKeepsAnswering) {
   auto answered = service.request("POST", "/demo/voice/offer", offerBody(offer));
   ASSERT_TRUE(answered);
   EXPECT_EQ(answered->status, 201) << answered->body;
-  EXPECT_TRUE(service.request("DELETE", "/demo/voice/peers/" + json::parse(answered->body)["id"].get<std::string>()));
+  EXPECT_TRUE(
+      service.request("DELETE", "/demo/voice/peers/" + json::parse(answered->body)["id"].get<std::string>()));
   expectNothingLeftBehind();
 }
 
@@ -212,8 +213,8 @@ TEST(VoicePeerWithoutWebRtc, VoiceEndpointsAnswer503AndTheRestWorks) {
       std::filesystem::temp_directory_path() / ("sorn-no-plugins-" + std::to_string(getpid()));
   std::filesystem::create_directories(noPlugins);
   DemoService service(SORN_DEMO_SERVICE, {"GST_PLUGIN_SYSTEM_PATH_1_0=" + noPlugins.string(),
-                       "GST_PLUGIN_PATH_1_0=" + noPlugins.string(),
-                       "GST_REGISTRY_1_0=" + (noPlugins / "registry.bin").string()});
+                                          "GST_PLUGIN_PATH_1_0=" + noPlugins.string(),
+                                          "GST_REGISTRY_1_0=" + (noPlugins / "registry.bin").string()});
   ASSERT_GT(service.port(), 0);
   const std::pair<std::string, std::string> requests[] = {
       {"POST", "/demo/voice/offer"}, {"GET", "/demo/voice/peers"}, {"DELETE", "/demo/voice/peers/voice-1"}};

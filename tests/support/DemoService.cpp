@@ -74,7 +74,9 @@ DemoService::~DemoService() {
   }
 }
 
-std::size_t DemoService::openDescriptors() const { return entriesIn("/proc/" + std::to_string(pid_) + "/fd"); }
+std::size_t DemoService::openDescriptors() const {
+  return entriesIn("/proc/" + std::to_string(pid_) + "/fd");
+}
 
 std::size_t DemoService::threads() const {
   std::size_t count = 0;
@@ -90,8 +92,8 @@ std::size_t DemoService::threads() const {
 std::optional<int> DemoService::stop() {
   kill(pid_, SIGTERM);
   int status = 0;
-  for (const auto deadline = std::chrono::steady_clock::now() + 30s; std::chrono::steady_clock::now() < deadline;
-       std::this_thread::sleep_for(20ms)) {
+  for (const auto deadline = std::chrono::steady_clock::now() + 30s;
+       std::chrono::steady_clock::now() < deadline; std::this_thread::sleep_for(20ms)) {
     if (waitpid(pid_, &status, WNOHANG) == pid_) {
       exitStatus_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
       break;
@@ -111,7 +113,8 @@ httplib::Result DemoService::request(const std::string& method, const std::strin
 
 nlohmann::json DemoService::peers() const {
   auto reply = request("GET", "/demo/voice/peers");
-  return reply && reply->status == 200 ? nlohmann::json::parse(reply->body, nullptr, false) : nlohmann::json();
+  return reply && reply->status == 200 ? nlohmann::json::parse(reply->body, nullptr, false)
+                                       : nlohmann::json();
 }
 
 }  // namespace testsupport
