@@ -41,7 +41,7 @@ void ScreenFramePipe::submit(const SampleBuffer& sampleBuffer) {
 void ScreenFramePipe::frameWork(SampleBuffer sampleBuffer) {
   if (running_.load(std::memory_order_relaxed)) {
     ++framesReceived_;
-    // The frame work of this design only looks the image buffer up and lets it go.
+    // The frame work only looks the image buffer up and lets it go.
     (void)sampleBuffer.imageBuffer();
   }
   // Let the sample go before the claim is freed, so the next accepted frame never
