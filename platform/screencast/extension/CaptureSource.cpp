@@ -40,9 +40,10 @@ std::string captureDescription(CaptureSource source) {
 
 std::string portalCaptureDescription(int pipeWireFd, std::uint32_t nodeId) {
   // The buffers are copied out of PipeWire's pool: the handler may keep a frame longer
-  // than the stream lends it.
+  // than the stream lends it. The source offers PipeWire only the formats the caps after it
+  // name: raw video, in any format and unconverted.
   return "pipewiresrc fd=" + std::to_string(pipeWireFd) + " path=" + std::to_string(nodeId) +
-         " always-copy=true ! " + kSink;
+         " always-copy=true ! video/x-raw ! " + kSink;
 }
 
 }  // namespace platform::screencast

@@ -201,7 +201,7 @@ TEST(CaptureSourceTest, AutomaticTakesThePortalOnWaylandOrWithoutAnX11Display) {
   EXPECT_EQ(parseCaptureSource("auto"), CaptureSource::automatic);
   EXPECT_EQ(parseCaptureSource("portal"), CaptureSource::portal);
   EXPECT_EQ(portalCaptureDescription(7, 42),
-            "pipewiresrc fd=7 path=42 always-copy=true ! "
+            "pipewiresrc fd=7 path=42 always-copy=true ! video/x-raw ! "
             "appsink name=sink sync=false max-buffers=1 drop=true");
 }
 
