@@ -3,6 +3,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <mutex>
 #include <stop_token>
@@ -40,18 +41,26 @@ std::jthread startCounterReports() {
 
 void printUsage(std::FILE* to) {
   std::fputs(
-      "usage: sorn-broadcast [--capture=screen|test-pattern] [--stats]\n"
-      "  --capture=screen        share the X11 screen (the default)\n"
+      "usage: sorn-broadcast [--capture=auto|portal|screen|test-pattern] [--stats]\n"
+      "  --capture=auto          the portal on Wayland or without X11, the X11 screen otherwise\n"
+      "                          (the default)\n"
+      "  --capture=portal        share what you pick in the desktop's screen-cast portal\n"
+      "  --capture=screen        share the X11 screen\n"
       "  --capture=test-pattern  share a moving test picture (tests, headless demos)\n"
       "  --stats                 print the frame pipe's counters each second and at the end\n",
       to);
+}
+
+bool isSet(const char* variable) {
+  const char* value = std::getenv(variable);
+  return value != nullptr && *value != '\0';
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
   using platform::screencast::CaptureSource;
-  CaptureSource source = CaptureSource::screen;
+  CaptureSource source = CaptureSource::automatic;
   bool printStats = false;
   for (int i = 1; i < argc; ++i) {
     std::string_view arg = argv[i];  // NOLINT(cppcoreguidelines-pro-bounds-pointer-arithmetic)
@@ -79,9 +88,11 @@ int main(int argc, char** argv) {
   platform::http::installSharedTransport(platform::http::CurlSession::shared());
   std::jthread counterReports;
   if (printStats) counterReports = startCounterReports();
+  source = platform::screencast::resolveCaptureSource(source, isSet("WAYLAND_DISPLAY"), isSet("DISPLAY"));
   auto handler = std::make_shared<broadcast::SampleHandler>();
   int status = platform::screencast::runBroadcastExtension(
       handler, {.captureDescription = platform::screencast::captureDescription(source),
+                .captureThroughPortal = source == CaptureSource::portal,
                 .showIndicator = true,
                 // A session the service opened must not stay open because the process left first.
                 .taskDrainLimit = broadcast::kRequestsAfterFinishLimit});

@@ -135,9 +135,9 @@ class BroadcastExtensionTest : public ::testing::Test {
     EXPECT_TRUE(probe.ok());
     return probe.ok() ? std::stoi(probe.value().substr(4)) - 1 : -1;
   }
-  bool sessionOneIsClosed() const {  // closing it again finds no such session
+  bool sessionIsClosed(const std::string& id = "scr-1") const {  // closing it again finds no such session
     auto closeAgain =
-        ScreenShareSignaling{apiBase, kDemoToken, kDemoChannel}.closeScreenSession("scr-1", std::nullopt);
+        ScreenShareSignaling{apiBase, kDemoToken, kDemoChannel}.closeScreenSession(id, std::nullopt);
     return !closeAgain.ok() && closeAgain.error().signalError() &&
            closeAgain.error().signalError()->code() == 404;
   }
@@ -157,7 +157,7 @@ TEST_F(BroadcastExtensionTest, OpensTheSessionStreamsFramesAndClosesItOnSigterm)
   EXPECT_EQ(extension.exitStatus(), 0) << extension.errors();
   EXPECT_EQ(storedScreenActive(), false);
   EXPECT_GT(lastFramesReceived(extension.output()), 0);
-  EXPECT_TRUE(sessionOneIsClosed());
+  EXPECT_TRUE(sessionIsClosed());
   EXPECT_EQ(sessionsHandedOut(), 1);  // the extension's was the only one
 }
 
@@ -207,6 +207,34 @@ TEST_F(BroadcastExtensionTest, EndsWithAnErrorAndNoOpenSession) {
     EXPECT_EQ(storedScreenActive(), c.screenActive);  // finished ran after the error
   }
   EXPECT_EQ(sessionsHandedOut(), 0);
+}
+
+TEST_F(BroadcastExtensionTest, WithoutAScreenCastPortalEndsWithAClearErrorAndClosesTheSession) {
+  storeCredentials(kDemoToken);
+  // A session bus of its own that starts no services: no portal answers on it.
+  const auto busConfig = dataDir.root() / "session-bus.conf";
+  std::ofstream(busConfig)
+      << "<busconfig><type>session</type><listen>unix:tmpdir=/tmp</listen>"
+         "<auth>EXTERNAL</auth><policy context=\"default\"><allow send_destination=\"*\" eavesdrop=\"true\"/>"
+         "<allow eavesdrop=\"true\"/>"
+         "<allow own=\"*\"/></policy></busconfig>";
+  // Without a display, auto takes the portal too.
+  const char* arguments[] = {"--capture=portal", "--capture=auto"};
+  for (const char* argument : arguments) {
+    SCOPED_TRACE(argument);
+    Child extension(
+        {"/usr/bin/dbus-run-session", "--config-file=" + busConfig.string(), "--", SORN_BROADCAST, argument});
+    EXPECT_EQ(extension.exitStatus(), 1);
+    EXPECT_NE(
+        extension.errors().find("Screen sharing needs the desktop's screen-cast portal (xdg-desktop-portal), "
+                                "which is not available: "),
+        std::string::npos)
+        << extension.errors();
+    EXPECT_EQ(storedScreenActive(), false);
+  }
+  EXPECT_TRUE(sessionIsClosed("scr-1"));
+  EXPECT_TRUE(sessionIsClosed("scr-2"));
+  EXPECT_LE(sessionsHandedOut(), 2);
 }
 
 }  // namespace

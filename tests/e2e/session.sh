@@ -103,7 +103,7 @@ case "$scenario" in
       fail "no screen session opened: $(state)"
     value_is screen.active 1 || fail "screen.active is not true while sharing"
     [ "$(state | grep -o '"open":true' | wc -l)" = 1 ] || fail "more than one session open: $(state)"
-    broadcast=$(pgrep -f "^$bin/sorn-broadcast --capture=screen") || fail "sorn-broadcast is not running"
+    broadcast=$(pgrep -f "^$bin/sorn-broadcast --capture=auto") || fail "sorn-broadcast is not running"
     # Stop as the user does: Stop is the indicator's default button.
     indicator=$(wait_for 10 window '^Sharing your screen$' && window '^Sharing your screen$') ||
       fail "no sharing indicator"

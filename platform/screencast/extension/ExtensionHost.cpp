@@ -17,6 +17,7 @@
 #include "platform/gobject/ObjectRef.h"
 #include "platform/screencast/extension/GstSampleBuffer.h"
 #include "platform/screencast/extension/IndicatorProcess.h"
+#include "platform/screencast/extension/PortalCapture.h"
 
 namespace platform::screencast {
 
@@ -42,6 +43,7 @@ class ExtensionHost final : public BroadcastService, public std::enable_shared_f
       : handler_(std::move(handler)), options_(std::move(options)), loop_(g_main_loop_new(nullptr, FALSE)) {}
   ~ExtensionHost() override {
     stopCapture();
+    if (portal_) portal_->close();
     g_main_loop_unref(loop_);
   }
   ExtensionHost(const ExtensionHost&) = delete;
@@ -51,7 +53,8 @@ class ExtensionHost final : public BroadcastService, public std::enable_shared_f
   void finishBroadcastWithError(const BroadcastError& error) override;
 
  private:
-  std::optional<std::string> startCapture();
+  std::optional<std::string> startCapture(const std::string& description);
+  void startPortalCapture();
   void stopCapture();
   void endBroadcast(const std::optional<std::string>& errorDescription);
 
@@ -64,6 +67,7 @@ class ExtensionHost final : public BroadcastService, public std::enable_shared_f
   const ExtensionHostOptions options_;
   GMainLoop* const loop_;
   ObjectRef<GstElement> pipeline_;
+  std::shared_ptr<PortalCapture> portal_;
   std::unique_ptr<IndicatorProcess> indicator_;
   std::vector<guint> sources_;
   bool ended_ = false;
@@ -94,8 +98,10 @@ int ExtensionHost::run() {
   }
   // A broadcast ended during started (a refusal) never captures; its error is shown
   // from the main loop like any other.
-  if (!refused) {
-    if (auto failure = startCapture()) endBroadcast(failure);
+  if (!refused && options_.captureThroughPortal) {
+    startPortalCapture();
+  } else if (!refused) {
+    if (auto failure = startCapture(options_.captureDescription)) endBroadcast(failure);
   }
   if (!ended_) g_main_loop_run(loop_);
 
@@ -106,9 +112,25 @@ int ExtensionHost::run() {
   return exitStatus_;
 }
 
-std::optional<std::string> ExtensionHost::startCapture() {
+// The portal's answers come on the main loop; the portal is closed (and answers no more)
+// before the host goes.
+void ExtensionHost::startPortalCapture() {
+  portal_ = std::make_shared<PortalCapture>(
+      RestoreTokenFile(RestoreTokenFile::defaultPath(g_getenv("XDG_STATE_HOME"), g_get_home_dir())),
+      PortalCapture::Callbacks{
+          .streaming =
+              [this](const std::string& description) {
+                if (auto failure = startCapture(description)) endBroadcast(failure);
+              },
+          .failed = [this](const BroadcastError& error) { finishBroadcastWithError(error); },
+          .closed = [this] { endBroadcast(std::nullopt); },
+      });
+  portal_->start();
+}
+
+std::optional<std::string> ExtensionHost::startCapture(const std::string& description) {
   GError* error = nullptr;
-  GstElement* pipeline = gst_parse_launch(options_.captureDescription.c_str(), &error);
+  GstElement* pipeline = gst_parse_launch(description.c_str(), &error);
   if (pipeline == nullptr || error != nullptr) {
     if (pipeline != nullptr) gst_object_unref(gst_object_ref_sink(pipeline));
     return captureFailure(error);
@@ -152,6 +174,7 @@ void ExtensionHost::endBroadcast(const std::optional<std::string>& errorDescript
     acceptingErrors_ = false;
   }
   stopCapture();
+  if (portal_) portal_->close();
   if (errorDescription) {
     exitStatus_ = 1;
     std::fprintf(stderr, "%s\n", errorDescription->c_str());

@@ -11,6 +11,9 @@ namespace platform::screencast {
 struct ExtensionHostOptions {
   // GStreamer launch description ending in an appsink named "sink" (see CaptureSource.h).
   std::string captureDescription;
+  // Capture what the user picks in the desktop's screen-cast portal instead; its stream
+  // is captured as portalCaptureDescription gives it, and captureDescription is unused.
+  bool captureThroughPortal = false;
   // Show the "Sharing your screen" indicator when a display is there.
   bool showIndicator = true;
   // How long runBroadcastExtension waits, once finished has returned and the indicator
@@ -22,9 +25,10 @@ struct ExtensionHostOptions {
 // Runs one broadcast with the handler, as the broadcast service does for an extension:
 // calls started, captures with GStreamer and hands each video sample to the handler on
 // the capture thread, and calls finished on Stop in the indicator, on SIGINT or
-// SIGTERM, or when the source ends, then waits for the handler's tasks (taskDrainLimit).
-// An error handed to finishBroadcastWithError (or a capture failure) stops the capture,
-// shows its description on standard error and in the indicator, then calls finished.
+// SIGTERM, when the source ends or the desktop closes the portal session, then waits for
+// the handler's tasks (taskDrainLimit). An error handed to finishBroadcastWithError (or a
+// capture failure, or the portal's: cancelled, not there) stops the capture, shows its
+// description on standard error and in the indicator, then calls finished.
 // Gives the exit status: 0 after a finished broadcast, 1 after one that ended with an
 // error. Runs on the calling (main) thread.
 int runBroadcastExtension(const std::shared_ptr<BroadcastSampleHandler>& handler,

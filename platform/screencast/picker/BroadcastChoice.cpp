@@ -17,7 +17,7 @@ const std::string& BroadcastChoice::extensionName() const {
 
 bool BroadcastChoice::start(bool microphoneOn) {
   if (!extension_) return false;
-  std::vector<std::string> arguments{"--capture=screen"};
+  std::vector<std::string> arguments{"--capture=auto"};
   if (showsMicrophoneButton_ && microphoneOn) arguments.emplace_back("--microphone");
   if (launchExtension(*extension_, arguments)) return true;
   extension_.reset();

@@ -39,7 +39,8 @@ class BroadcastChoice {
   [[nodiscard]] const char* message() const { return offersStart() ? kShareWarning : kUnavailable; }
   [[nodiscard]] bool showsMicrophoneSwitch() const { return offersStart() && showsMicrophoneButton_; }
 
-  // Launches the extension to capture the screen, with the microphone when the switch is
+  // Launches the extension to capture the screen as the session allows (X11 or the
+  // desktop's screen-cast portal), with the microphone when the switch is
   // shown and on. True when it started and the sheet closes; otherwise the program went
   // away since the lookup or cannot run, and from now on Start is not offered.
   bool start(bool microphoneOn);

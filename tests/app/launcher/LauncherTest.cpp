@@ -106,9 +106,9 @@ TEST_F(LauncherTest, TheSheetNamesTheExtensionAndStartsItOnStartOrEnterButNeverO
   // Whether the sheet shows the microphone switch and it is turned on; the answer; the
   // arguments of the start, or none.
   const std::tuple<bool, bool, std::function<void(Sheet)>, Strings> cases[] = {
-      {false, false, start, {"--capture=screen"}},
-      {true, true, start, {"--capture=screen", "--microphone"}},
-      {true, false, testsupport::LauncherHarness::pressEnter, {"--capture=screen"}},
+      {false, false, start, {"--capture=auto"}},
+      {true, true, start, {"--capture=auto", "--microphone"}},
+      {true, false, testsupport::LauncherHarness::pressEnter, {"--capture=auto"}},
       {false,
        false,
        [](Sheet sheet) { testsupport::LauncherHarness::click(sheet, BroadcastChoice::kCancelWidget); },

@@ -1,13 +1,18 @@
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <filesystem>
+#include <fstream>
 #include <thread>
 
 #include "platform/screencast/extension/CaptureSource.h"
 #include "platform/screencast/extension/ExtensionHost.h"
 #include "platform/screencast/extension/GstSampleBuffer.h"
+#include "platform/screencast/extension/RestoreTokenFile.h"
+#include "tests/support/TempDataDir.h"
 
 namespace platform::screencast {
 namespace {
@@ -65,29 +70,61 @@ TEST(ExtensionHostTest, EndsTheBroadcastAndAlwaysCallsFinished) {
   };
   const auto testPattern = captureDescription(CaptureSource::testPattern);
   const Case cases[] = {
-      {"the source ends, every sample handed over", "videotestsrc num-buffers=12 ! video/x-raw ! appsink name=sink",
-       nullptr, nullptr, {"started", "sample", "finished"}, 0, ""},
-      {"SIGTERM", testPattern, nullptr,
+      {"the source ends, every sample handed over",
+       "videotestsrc num-buffers=12 ! video/x-raw ! appsink name=sink",
+       nullptr,
+       nullptr,
+       {"started", "sample", "finished"},
+       0,
+       ""},
+      {"SIGTERM",
+       testPattern,
+       nullptr,
        [](RecordingHandler&, int number) {
          if (number == 3) kill(getpid(), SIGTERM);
        },
-       {"started", "sample", "finished"}, 0, ""},
-      {"an error from another thread stops capture", testPattern, nullptr,
+       {"started", "sample", "finished"},
+       0,
+       ""},
+      {"an error from another thread stops capture",
+       testPattern,
+       nullptr,
        [&reporter](RecordingHandler& self, int number) {
          if (number == 2) reporter = std::thread([&self] { self.finishBroadcastWithError(kError); });
        },
-       {"started", "sample", "finished"}, 1, "Something went wrong.\n"},
-      {"a refusal in started never captures; only the first error counts", testPattern,
+       {"started", "sample", "finished"},
+       1,
+       "Something went wrong.\n"},
+      {"a refusal in started never captures; only the first error counts",
+       testPattern,
        [](RecordingHandler& self) {
          self.finishBroadcastWithError(kError);
          self.finishBroadcastWithError({"com.example.test", 4, "A second error."});
        },
-       nullptr, {"started", "finished"}, 1, "Something went wrong.\n"},
-      {"no such element", "nosuchsourceelement ! appsink name=sink", nullptr, nullptr, {"started", "finished"}, 1,
+       nullptr,
+       {"started", "finished"},
+       1,
+       "Something went wrong.\n"},
+      {"no such element",
+       "nosuchsourceelement ! appsink name=sink",
+       nullptr,
+       nullptr,
+       {"started", "finished"},
+       1,
        "Screen capture failed: "},
-      {"no sample sink", "videotestsrc num-buffers=1 ! fakesink", nullptr, nullptr, {"started", "finished"}, 1,
+      {"no sample sink",
+       "videotestsrc num-buffers=1 ! fakesink",
+       nullptr,
+       nullptr,
+       {"started", "finished"},
+       1,
        "Screen capture failed: "},
-      {"no display to capture", "ximagesrc ! appsink name=sink", nullptr, nullptr, {"started", "finished"}, 1,
+      {"no display to capture",
+       "ximagesrc ! appsink name=sink",
+       nullptr,
+       nullptr,
+       {"started", "finished"},
+       1,
        "Screen capture failed: "},
   };
   // Without a display the screen cannot be captured. (Naming a display instead would
@@ -101,7 +138,8 @@ TEST(ExtensionHostTest, EndsTheBroadcastAndAlwaysCallsFinished) {
     handler->onStarted = c.onStarted;
     handler->onVideo = c.onVideo;
     testing::internal::CaptureStderr();
-    EXPECT_EQ(runBroadcastExtension(handler, {.captureDescription = c.capture, .showIndicator = false}), c.status);
+    EXPECT_EQ(runBroadcastExtension(handler, {.captureDescription = c.capture, .showIndicator = false}),
+              c.status);
     const std::string errorOutput = testing::internal::GetCapturedStderr();
     EXPECT_NE(errorOutput.find(c.errorOutput), std::string::npos) << errorOutput;
     EXPECT_EQ(errorOutput.find("A second error."), std::string::npos);
@@ -139,6 +177,96 @@ TEST(GstSampleBufferTest, CountsReferencesOnTheSampleAndGivesItsBufferAsImageBuf
 
   GstSample* empty = gst_sample_new(nullptr, nullptr, nullptr, nullptr);
   EXPECT_FALSE(adoptGstSample(empty).imageBuffer());
+}
+
+TEST(CaptureSourceTest, AutomaticTakesThePortalOnWaylandOrWithoutAnX11Display) {
+  struct Case {
+    CaptureSource asked;
+    bool wayland, x11;
+    CaptureSource taken;
+  };
+  const Case cases[] = {
+      {CaptureSource::automatic, false, true, CaptureSource::screen},
+      {CaptureSource::automatic, true, true, CaptureSource::portal},
+      {CaptureSource::automatic, true, false, CaptureSource::portal},
+      {CaptureSource::automatic, false, false, CaptureSource::portal},
+      {CaptureSource::screen, true, false, CaptureSource::screen},
+      {CaptureSource::portal, false, true, CaptureSource::portal},
+      {CaptureSource::testPattern, true, true, CaptureSource::testPattern},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << static_cast<int>(c.asked) << c.wayland << c.x11);
+    EXPECT_EQ(resolveCaptureSource(c.asked, c.wayland, c.x11), c.taken);
+  }
+  EXPECT_EQ(parseCaptureSource("auto"), CaptureSource::automatic);
+  EXPECT_EQ(parseCaptureSource("portal"), CaptureSource::portal);
+  EXPECT_EQ(portalCaptureDescription(7, 42),
+            "pipewiresrc fd=7 path=42 always-copy=true ! video/x-raw ! "
+            "appsink name=sink sync=false max-buffers=1 drop=true");
+}
+
+TEST(RestoreTokenFileTest, ReadsOnlyAPrivateFileInAPrivateFolderAndReplacesItWhole) {
+  namespace fs = std::filesystem;
+  EXPECT_EQ(RestoreTokenFile::defaultPath("/state", "/home/u"), "/state/sorn/screencast-restore-token");
+  EXPECT_EQ(RestoreTokenFile::defaultPath(nullptr, "/home/u"),
+            "/home/u/.local/state/sorn/screencast-restore-token");
+  EXPECT_EQ(RestoreTokenFile::defaultPath("relative", "/home/u"),
+            "/home/u/.local/state/sorn/screencast-restore-token");
+  EXPECT_EQ(RestoreTokenFile::defaultPath(nullptr, nullptr), "");
+
+  struct Case {
+    const char* name;
+    std::function<void(const fs::path& folder, const fs::path& file)> spoil;
+    bool readable;
+  };
+  const Case cases[] = {
+      {"as written", [](const fs::path&, const fs::path&) {}, true},
+      {"file open to others", [](const fs::path&, const fs::path& file) { chmod(file.c_str(), 0644); },
+       false},
+      {"folder open to others", [](const fs::path& folder, const fs::path&) { chmod(folder.c_str(), 0755); },
+       false},
+      {"file is a link",
+       [](const fs::path& folder, const fs::path& file) {
+         fs::rename(file, folder / "elsewhere");
+         fs::create_symlink(folder / "elsewhere", file);
+       },
+       false},
+      {"folder is a link",
+       [](const fs::path& folder, const fs::path&) {
+         fs::rename(folder, folder.string() + "-real");
+         fs::create_directory_symlink(folder.string() + "-real", folder);
+       },
+       false},
+      {"empty file", [](const fs::path&, const fs::path& file) { std::ofstream(file, std::ios::trunc); },
+       false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    testsupport::TempDataDir dir;
+    const fs::path folder = dir.root() / "state" / "sorn";
+    const RestoreTokenFile tokens(folder / "screencast-restore-token");
+    EXPECT_EQ(tokens.read(), std::nullopt);
+    ASSERT_TRUE(tokens.write("first-token"));
+    EXPECT_EQ(fs::status(folder).permissions() & fs::perms::all, fs::perms::owner_all);
+    EXPECT_EQ(fs::status(tokens.path()).permissions() & fs::perms::all,
+              fs::perms::owner_read | fs::perms::owner_write);
+    // Replaced whole: a reader holding the old file still sees the old token, and no
+    // temporary is left beside it.
+    std::ifstream held(tokens.path());
+    ASSERT_TRUE(tokens.write("second"));
+    std::string heldToken;
+    std::getline(held, heldToken);
+    EXPECT_EQ(heldToken, "first-token");
+    EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator()), 1);
+    c.spoil(folder, tokens.path());
+    EXPECT_EQ(tokens.read(), c.readable ? std::optional<std::string>("second") : std::nullopt);
+  }
+  testsupport::TempDataDir dir;
+  const fs::path open = dir.root() / "open";
+  fs::create_directories(open);
+  chmod(open.c_str(), 0755);
+  EXPECT_FALSE(
+      RestoreTokenFile(open / "screencast-restore-token").write("token"));  // not private: not written
 }
 
 }  // namespace
