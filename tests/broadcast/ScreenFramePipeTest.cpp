@@ -67,6 +67,9 @@ TEST(ScreenFramePipeTest, SubmittingThreadsNeverPutTwoFramesInFlight) {
   auto& pipe = ScreenFramePipe::shared();
   EXPECT_EQ(pipe.queue().label(), "com.tarnwell.sorn.screenpipe");
   pipe.start(kSignaling, "scr-1", "screen-ios-1");
+  // The start runs on the pipe's queue and resets the counters: frames submitted before it
+  // ran would go uncounted.
+  pipe.queue().sync([] {});
   // One sample the test holds throughout: every reference beyond its own is the pipe's.
   auto sample = test::makeFakeSample();
   fakeSampleStats().mostReferences = 1;
