@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <functional>
 #include <tuple>
 
@@ -114,8 +116,15 @@ TEST(ExtensionLauncherTest, StartsTheProgramDetachedAndReapsItWhenItEndsOrReport
   const auto [pid, arguments] = *extension.launches().begin();
   EXPECT_EQ(arguments, (Strings{"--capture=screen", "two words"}));
   EXPECT_EQ(getsid(pid), pid) << "the extension leads a session of its own";
-  // Standard input, output and error only, the input from /dev/null.
+  // Standard input, output and error only, the input from /dev/null; counted once the fake
+  // extension, a shell script, has become its `sleep`: until then the shell holds its own
+  // script open.
   const std::filesystem::path fds = "/proc/" + std::to_string(pid) + "/fd";
+  EXPECT_TRUE(testsupport::spinUntil([&] {
+    std::string command;
+    std::getline(std::ifstream("/proc/" + std::to_string(pid) + "/comm"), command);
+    return command == "sleep";
+  }));
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(fds), {}), 3);
   EXPECT_EQ(std::filesystem::read_symlink(fds / "0"), "/dev/null");
   // Nobody waits for the extension, yet once it ends no zombie of it may stay behind.
