@@ -21,8 +21,8 @@ TEST(ScreenFramePipeTest, OrderingOfStartSubmitAndStop) {
     std::string script;
     int heldAtRelease;  // samples alive when R runs: what the pipe holds
     std::int64_t received, dropped;
-    int imageLookups;    // frame work that ran
-    bool nextAccepted;   // one more frame afterwards is taken
+    int imageLookups;   // frame work that ran
+    bool nextAccepted;  // one more frame afterwards is taken
   };
   const Case cases[] = {
       {"frames before the first start are neither held nor counted", "FF", -1, 0, 0, 0, false},
