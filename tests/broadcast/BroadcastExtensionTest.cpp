@@ -21,6 +21,7 @@
 #include "shared/StoreKeys.h"
 #include "tests/support/LoopbackHttpServer.h"
 #include "tests/support/TempDataDir.h"
+#include "tests/support/Within.h"
 
 extern char** environ;
 
@@ -33,12 +34,7 @@ constexpr auto kPatience = 30s;
 constexpr const char* kDemoToken = "demo-token-7f3a";  // what the demo service hands out and checks
 constexpr const char* kDemoChannel = "lounge";
 
-bool within(std::chrono::milliseconds limit, const std::function<bool()>& done) {
-  const auto deadline = std::chrono::steady_clock::now() + limit;
-  for (; !done(); std::this_thread::sleep_for(5ms))
-    if (std::chrono::steady_clock::now() > deadline) return done();
-  return true;
-}
+using testsupport::within;
 
 std::string contentsOf(const std::filesystem::path& file) {
   std::ostringstream text;

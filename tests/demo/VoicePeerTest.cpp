@@ -20,6 +20,7 @@
 
 #include "tests/demo/VoiceCaller.h"
 #include "tests/support/DemoService.h"
+#include "tests/support/Within.h"
 
 namespace {
 
@@ -28,12 +29,7 @@ using nlohmann::json;
 using testsupport::DemoService;
 using testsupport::VoiceCaller;
 
-bool within(std::chrono::milliseconds limit, const std::function<bool()>& done) {
-  const auto deadline = std::chrono::steady_clock::now() + limit;
-  for (; !done(); std::this_thread::sleep_for(20ms))
-    if (std::chrono::steady_clock::now() > deadline) return done();
-  return true;
-}
+using testsupport::within;
 
 std::string offerBody(const std::string& sdp) { return json{{"type", "offer"}, {"sdp", sdp}}.dump(); }
 
