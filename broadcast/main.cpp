@@ -1,5 +1,7 @@
 // sorn-broadcast: the broadcast extension. The broadcast picker starts it once the user
 // confirms the chooser sheet; it runs one broadcast with SampleHandler and exits.
+#include <glib.h>
+
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -101,5 +103,9 @@ int main(int argc, char** argv) {
     counterReports.join();
     printCounters();
   }
+  const auto counters = broadcast::ScreenFramePipe::shared().counters();
+  g_log("sorn", G_LOG_LEVEL_DEBUG, "broadcast ended with status %d: %lld frames received, %lld dropped",
+        status, static_cast<long long>(counters.framesReceived),
+        static_cast<long long>(counters.framesDropped));
   return status;
 }
