@@ -17,7 +17,6 @@ namespace fs = std::filesystem;
 constexpr const char* kPortalFrontend = "/usr/libexec/xdg-desktop-portal";
 constexpr const char* kPermissionStore = "/usr/libexec/xdg-permission-store";
 constexpr const char* kMockBusName = "org.sorn.test.ScreenCastMock";
-constexpr const char* kMockPath = "/org/freedesktop/portal/desktop";
 constexpr const char* kDesktopName = "sorn-portal-rig";
 constexpr auto kStartLimit = std::chrono::seconds(20);
 
@@ -185,32 +184,6 @@ void PortalRig::waitForBusName(const std::string& name, const std::string& what)
     return has == TRUE;
   });
   if (!owned) throw std::runtime_error(what + " did not take " + name);
-}
-
-void PortalRig::setBehaviour(const Behaviour& behaviour) {
-  GVariantBuilder options = G_VARIANT_BUILDER_INIT(G_VARIANT_TYPE_VARDICT);
-  g_variant_builder_add(&options, "{sv}", "cancel_start", g_variant_new_boolean(behaviour.cancelStart));
-  g_variant_builder_add(&options, "{sv}", "close_after_seconds",
-                        g_variant_new_uint32(behaviour.closeAfterSeconds));
-  g_variant_builder_add(&options, "{sv}", "reject_grant",
-                        g_variant_new_string(behaviour.rejectedGrant.c_str()));
-  g_autoptr(GError) error = nullptr;
-  g_autoptr(GVariant) reply = g_dbus_connection_call_sync(
-      bus_.get(), kMockBusName, kMockPath, "org.sorn.test.ScreenCastMock", "Configure",
-      g_variant_new("(a{sv})", &options), nullptr, G_DBUS_CALL_FLAGS_NONE, -1, nullptr, &error);
-  if (reply == nullptr) throw std::runtime_error("the mock backend refused: " + std::string(error->message));
-}
-
-PortalRig::Stats PortalRig::stats() {
-  g_autoptr(GError) error = nullptr;
-  g_autoptr(GVariant) reply = g_dbus_connection_call_sync(
-      bus_.get(), kMockBusName, kMockPath, "org.sorn.test.ScreenCastMock", "Stats", nullptr,
-      G_VARIANT_TYPE("(us)"), G_DBUS_CALL_FLAGS_NONE, -1, nullptr, &error);
-  if (reply == nullptr) throw std::runtime_error("the mock backend refused: " + std::string(error->message));
-  guint32 prompts = 0;
-  const gchar* grant = nullptr;
-  g_variant_get(reply, "(u&s)", &prompts, &grant);
-  return {prompts, grant};
 }
 
 }  // namespace testsupport

@@ -18,17 +18,6 @@ namespace testsupport {
 // runs in a private runtime folder and ends with the object.
 class PortalRig {
  public:
-  // What the mock's user does from the next Start on.
-  struct Behaviour {
-    bool cancelStart = false;        // dismisses the dialog (response 1)
-    unsigned closeAfterSeconds = 0;  // ends each started session that long after (0: never)
-    std::string rejectedGrant;       // a grant it no longer honours ("*": all of them)
-  };
-  struct Stats {
-    unsigned prompts = 0;   // Start calls the user had to answer (no usable restore data)
-    std::string lastGrant;  // the grant behind the restore data handed out last
-  };
-
   // The programs the rig needs that this machine lacks; empty when it can run.
   static std::vector<std::string> missingPrograms();
 
@@ -44,9 +33,6 @@ class PortalRig {
   const std::vector<std::string>& environment() const { return environment_; }
   // A connection of the test's own to the session bus.
   GDBusConnection* bus() const { return bus_.get(); }
-
-  void setBehaviour(const Behaviour& behaviour);
-  Stats stats();
 
  private:
   void bringUp();
