@@ -1,3 +1,4 @@
+# shellcheck shell=bash disable=SC2034,SC2154  # sets and reads variables of the script that sources it
 # What the capture scripts share; sourced, with $work set to a private folder.
 
 # Starts the demo service on a free port and writes a store holding its credentials into a
