@@ -6,7 +6,10 @@
 // text translated later, `C_` translates with a context, `ngettext` chooses a plural.
 #include <libintl.h>
 
+#include <cstdint>
 #include <filesystem>
+#include <string>
+#include <string_view>
 
 namespace shared {
 
@@ -25,6 +28,14 @@ void initTranslations(const std::filesystem::path& prefixFromProgram = "..");
 
 // The translation of `contextAndText` ("context\004text"), or `text` without one.
 const char* contextGettext(const char* contextAndText, const char* text);
+
+// The translation of `format`, which holds `placeholder` ("%s", "%lld") once (a
+// translation may number it: "%1$s"), with `value` in its place and "%%" read as "%".
+// A translation without the placeholder is not used, so the value always shows; no
+// text is ever handed to a formatting function. Mark `format` with N_.
+std::string translateFilling(const char* format, std::string_view placeholder, std::string_view value);
+// The same with a number written in decimal ("7", "-3").
+std::string translateFilling(const char* format, std::string_view placeholder, std::int64_t value);
 
 }  // namespace shared
 
