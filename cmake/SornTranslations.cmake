@@ -11,7 +11,8 @@ endforeach()
 
 # sorn_translate_file(<desktop|xml> <input> <output>)
 # Writes <output>: <input> with the translations of every language merged in, by msgfmt
-# --desktop (desktop entries and other key files: Name, GenericName, Comment, Keywords)
+# --desktop (desktop entries and other key files, such as extension metadata: Name,
+# GenericName, Comment, Keywords)
 # or --xml (files with ITS rules, such as AppStream metainfo), at build time.
 function(sorn_translate_file kind input output)
   if(NOT kind MATCHES "^(desktop|xml)$")
@@ -23,6 +24,7 @@ function(sorn_translate_file kind input output)
     COMMAND ${SORN_MSGFMT} --${kind} --template=${input} -d ${SORN_PO_DIR} -o ${output}
     DEPENDS "${input}" ${SORN_PO_FILES} "${SORN_PO_DIR}/LINGUAS"
     COMMENT "Translating ${name}")
-  string(MAKE_C_IDENTIFIER "sorn_translated_${name}" target)
+  file(RELATIVE_PATH path "${CMAKE_BINARY_DIR}" "${output}")
+  string(MAKE_C_IDENTIFIER "sorn_translated_${path}" target)
   add_custom_target(${target} ALL DEPENDS "${output}")
 endfunction()

@@ -12,14 +12,17 @@
 
 namespace testsupport {
 
-// The C library's de_DE.UTF-8 and the build tree's translations for as long as it lives:
+// The C library's de_DE.UTF-8 and the build tree's translations for as long as it lives,
+// named in LC_ALL too for what reads the environment (GLib's localized key-file values):
 // the locale is built with localedef into a private folder (LOCPATH) when the system has
 // not generated it. Back to the C locale afterwards.
 class GermanLocale {
  public:
   GermanLocale() {
     if (const char* language = std::getenv("LANGUAGE")) savedLanguage_ = language;
+    if (const char* all = std::getenv("LC_ALL")) savedAll_ = all;
     unsetenv("LANGUAGE");
+    setenv("LC_ALL", kName, 1);
     if (std::setlocale(LC_ALL, kName) == nullptr) {
       std::string folder = (std::filesystem::temp_directory_path() / "sorn-locale-XXXXXX").string();
       if (mkdtemp(folder.data()) != nullptr) {
@@ -42,6 +45,11 @@ class GermanLocale {
       std::filesystem::remove_all(*locales_, ignored);
     }
     if (savedLanguage_) setenv("LANGUAGE", savedLanguage_->c_str(), 1);
+    if (savedAll_) {
+      setenv("LC_ALL", savedAll_->c_str(), 1);
+    } else {
+      unsetenv("LC_ALL");
+    }
   }
   GermanLocale(const GermanLocale&) = delete;
   GermanLocale& operator=(const GermanLocale&) = delete;
@@ -53,6 +61,7 @@ class GermanLocale {
   static constexpr const char* kName = "de_DE.UTF-8";
   std::optional<std::filesystem::path> locales_;
   std::optional<std::string> savedLanguage_;
+  std::optional<std::string> savedAll_;
   bool usable_ = false;
 };
 

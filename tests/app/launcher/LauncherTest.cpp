@@ -186,9 +186,16 @@ TEST_F(LauncherTest, TheSheetSpeaksTheUsersLanguage) {
   ASSERT_TRUE(german.usable()) << "de_DE.UTF-8 needs the locales package (scripts/deps)";
   toolkit_.openWindow();
   for (const bool installed : {false, true}) {
-    if (installed) install(kId, extension_.program().string());
+    if (installed) {
+      auto keys = extension_.metadataKeys(kId, "Test Broadcast");
+      keys["Name[de]"] = "Testübertragung";
+      testsupport::FakeExtension::writeMetadata(dir_.dataHome(), kId, keys);
+    }
     const Sheet sheet = press(kId, false);
     ASSERT_NE(sheet, nullptr);
+    if (installed) {
+      EXPECT_EQ(toolkit_.text(sheet, BroadcastChoice::kExtensionNameWidget), "Testübertragung");
+    }
     EXPECT_EQ(toolkit_.text(sheet, BroadcastChoice::kMessageWidget),
               installed ? "Solange die Übertragung läuft, wird alles auf Ihrem Bildschirm geteilt."
                         : "Keine Übertragungserweiterung verfügbar.");
