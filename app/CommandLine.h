@@ -11,8 +11,5 @@ inline constexpr const char* kDescription = N_(
     "keeps your voice statistics for the Sorn home-screen widgets and the credentials of the voice channel "
     "you are in, and shares your screen into that channel when the dashboard asks for it.");
 inline constexpr const char* kHelpOptionDescription = N_("Show this help and exit");
-inline constexpr const char* kVersionOptionDescription = N_("Show the version and exit");
-// A format with the argument's one "%s".
-inline constexpr const char* kUnexpectedArgument = N_("Unexpected argument '%s'.");
 
 }  // namespace app

@@ -3,12 +3,11 @@
 #include <gtk/gtk.h>
 
 #include <array>
-#include <cstdio>
 
 #include "app/CommandLine.h"
 #include "app/RootView.h"
 #include "platform/gobject/ObjectRef.h"
-#include "shared/Version.h"
+#include "shared/CommandLine.h"
 
 namespace app {
 namespace {
@@ -37,20 +36,18 @@ void onActivate(GApplication* application, gpointer /*data*/) {
 gint onHandleLocalOptions(GApplication* /*application*/, GVariantDict* options, gpointer /*data*/) {
   g_autofree const gchar** stray = nullptr;
   if (g_variant_dict_lookup(options, G_OPTION_REMAINING, "^a&s", &stray) != FALSE && stray[0] != nullptr) {
-    std::fprintf(stderr, "%s: ", kProgramName);
-    std::fprintf(stderr, _(kUnexpectedArgument), stray[0]);
-    std::fputc('\n', stderr);
+    shared::printUnexpectedArgument(kProgramName, stray[0]);
     return 1;
   }
   if (g_variant_dict_contains(options, "version") == FALSE) return -1;
-  std::printf("%s %s\n", kProgramName, shared::kVersion);
+  shared::printVersion(kProgramName);
   return 0;
 }
 
 // --help, --version and a wrong argument are answered by GOption before any window opens.
 void addCommandLine(GApplication* application) {
   const std::array<GOptionEntry, 3> entries = {{
-      {"version", 'v', 0, G_OPTION_ARG_NONE, nullptr, _(kVersionOptionDescription), nullptr},
+      {"version", 'v', 0, G_OPTION_ARG_NONE, nullptr, shared::versionOptionDescription(), nullptr},
       {G_OPTION_REMAINING, 0, G_OPTION_FLAG_HIDDEN, G_OPTION_ARG_STRING_ARRAY, nullptr, nullptr, nullptr},
       GOptionEntry{},
   }};

@@ -18,8 +18,8 @@
 #include "platform/http/CurlSession.h"
 #include "platform/screencast/extension/CaptureSource.h"
 #include "platform/screencast/extension/ExtensionHost.h"
+#include "shared/CommandLine.h"
 #include "shared/Translation.h"
-#include "shared/Version.h"
 
 namespace {
 
@@ -48,10 +48,8 @@ std::jthread startCounterReports() {
 constexpr const char* kDescription =
     N_("The Sorn broadcast extension: shares your screen into the Sorn voice channel you are in. The app's "
        "broadcast chooser starts it when you confirm Start Broadcast; it refuses when no voice channel is "
-       "joined, "
-       "otherwise opens a screen session with the service, sends the captured screen until you press Stop in "
-       "its "
-       "window, and closes the session.");
+       "joined, otherwise opens a screen session with the service, sends the captured screen until you press "
+       "Stop in its window, and closes the session.");
 constexpr const char* kSourcesDescription =
     N_("Capture sources:\n"
        "  auto          the desktop's screen-cast portal on Wayland or without an X11 display,\n"
@@ -86,7 +84,8 @@ std::variant<Options, int> readCommandLine(int argc, char** argv) {
        _("Where the frames come from (see below)"), _("SOURCE")},
       {"stats", 0, 0, G_OPTION_ARG_NONE, &options.printStats,
        _("Print the frame pipe's counters each second and at the end"), nullptr},
-      {"version", 'v', 0, G_OPTION_ARG_NONE, &options.printVersion, _("Show the version and exit"), nullptr},
+      {"version", 'v', 0, G_OPTION_ARG_NONE, &options.printVersion, shared::versionOptionDescription(),
+       nullptr},
       GOptionEntry{},
   }};
   g_autoptr(GOptionContext) context = g_option_context_new(nullptr);
@@ -97,17 +96,15 @@ std::variant<Options, int> readCommandLine(int argc, char** argv) {
   g_option_context_set_description(context, _(kSourcesDescription));
   g_autoptr(GError) error = nullptr;
   if (g_option_context_parse(context, &argc, &argv, &error) == FALSE) {
-    std::fprintf(stderr, "%s: %s\n", kProgram, error->message);
+    shared::printCommandLineError(kProgram, error->message);
     return kUsageStatus;
   }
   if (argc > 1) {
-    std::fprintf(stderr, "%s: ", kProgram);
-    std::fprintf(stderr, _("Unexpected argument '%s'."), argv[1]);
-    std::fputc('\n', stderr);
+    shared::printUnexpectedArgument(kProgram, argv[1]);
     return kUsageStatus;
   }
   if (options.printVersion != FALSE) {
-    std::printf("%s %s\n", kProgram, shared::kVersion);
+    shared::printVersion(kProgram);
     return 0;
   }
   return options;

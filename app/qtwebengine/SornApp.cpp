@@ -21,7 +21,7 @@
 #include "app/CommandLine.h"
 #include "app/qtwebengine/QtRootView.h"
 #include "platform/gobject/ObjectRef.h"
-#include "shared/Version.h"
+#include "shared/CommandLine.h"
 
 namespace app {
 namespace {
@@ -64,30 +64,25 @@ void raise(QWidget& window) {
 // answers without a display and never hands over to a running app; the engine only
 // sets itself up under the QApplication that follows.
 std::optional<int> answerCommandLine(int& argc, char** argv) {
-  QCoreApplication::setApplicationName(QString::fromLatin1(kProgramName));
-  QCoreApplication::setApplicationVersion(QString::fromLatin1(shared::kVersion));
   const QCoreApplication commandLine(argc, argv);
   QCommandLineParser parser;
   parser.setApplicationDescription(QString::fromUtf8(_(kDescription)));
   const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
                                 QString::fromUtf8(_(kHelpOptionDescription)));
   const QCommandLineOption version({QStringLiteral("v"), QStringLiteral("version")},
-                                   QString::fromUtf8(_(kVersionOptionDescription)));
+                                   QString::fromUtf8(shared::versionOptionDescription()));
   parser.addOption(help);
   parser.addOption(version);
   if (!parser.parse(QCoreApplication::arguments())) {
-    std::fprintf(stderr, "%s: %s\n", kProgramName, parser.errorText().toLocal8Bit().constData());
+    shared::printCommandLineError(kProgramName, parser.errorText().toStdString());
     return 1;
   }
   if (!parser.positionalArguments().isEmpty()) {
-    std::fprintf(stderr, "%s: ", kProgramName);
-    std::fprintf(stderr, _(kUnexpectedArgument),
-                 parser.positionalArguments().constFirst().toLocal8Bit().constData());
-    std::fputc('\n', stderr);
+    shared::printUnexpectedArgument(kProgramName, parser.positionalArguments().constFirst().toStdString());
     return 1;
   }
   if (parser.isSet(version)) {
-    std::printf("%s %s\n", kProgramName, shared::kVersion);
+    shared::printVersion(kProgramName);
     return 0;
   }
   if (parser.isSet(help)) {

@@ -5,9 +5,7 @@
 
 #include <array>
 #include <csignal>
-#include <cstdio>
 #include <cstdlib>
-#include <iostream>
 #include <string>
 #include <variant>
 #include <vector>
@@ -16,8 +14,8 @@
 #include "platform/widgethost/LiveHost.h"
 #include "platform/widgethost/SnapshotWriter.h"
 #include "platform/widgethost/WidgetBundle.h"
+#include "shared/CommandLine.h"
 #include "shared/Translation.h"
-#include "shared/Version.h"
 
 namespace platform::widgethost {
 namespace {
@@ -60,7 +58,7 @@ std::variant<HostOptions, int> readCommandLine(const std::vector<std::string>& a
        _("Write <kind>-<family>.png for each placed widget and exit"), _("DIR")},
       {"gallery", 0, 0, G_OPTION_ARG_FILENAME, &gallery,
        _("The same with the widget gallery's preview content"), _("DIR")},
-      {"version", 'v', 0, G_OPTION_ARG_NONE, &printVersion, _("Show the version and exit"), nullptr},
+      {"version", 'v', 0, G_OPTION_ARG_NONE, &printVersion, shared::versionOptionDescription(), nullptr},
       GOptionEntry{},
   }};
   g_autoptr(GOptionContext) context = g_option_context_new(nullptr);
@@ -70,25 +68,26 @@ std::variant<HostOptions, int> readCommandLine(const std::vector<std::string>& a
   g_auto(GStrv) remaining = g_new0(gchar*, arguments.size() + 1);
   for (std::size_t i = 0; i < arguments.size(); ++i) remaining[i] = g_strdup(arguments[i].c_str());
   g_autoptr(GError) error = nullptr;
-  std::string wrong;
   if (g_option_context_parse_strv(context, &remaining, &error) == FALSE) {
-    wrong = error->message;
-  } else if (remaining[0] != nullptr && remaining[1] != nullptr) {
-    g_autofree gchar* text = g_strdup_printf(_("Unexpected argument '%s'."), remaining[1]);
-    wrong = text;
-  } else if (snapshot != nullptr && gallery != nullptr) {
-    wrong = _("Only one of --snapshot and --gallery can be given.");
-  } else if ((snapshot != nullptr && *snapshot == '\0') || (gallery != nullptr && *gallery == '\0')) {
-    g_autofree gchar* text =
-        g_strdup_printf(_("%s needs a folder."), snapshot != nullptr ? "--snapshot" : "--gallery");
-    wrong = text;
+    shared::printCommandLineError(kProgram, error->message);
+    return kUsageStatus;
   }
-  if (!wrong.empty()) {
-    std::cerr << kProgram << ": " << wrong << '\n';
+  if (remaining[0] != nullptr && remaining[1] != nullptr) {
+    shared::printUnexpectedArgument(kProgram, remaining[1]);
+    return kUsageStatus;
+  }
+  if (snapshot != nullptr && gallery != nullptr) {
+    shared::printCommandLineError(kProgram, _("Only one of --snapshot and --gallery can be given."));
+    return kUsageStatus;
+  }
+  if ((snapshot != nullptr && *snapshot == '\0') || (gallery != nullptr && *gallery == '\0')) {
+    shared::printCommandLineError(kProgram,
+                                  shared::translateFilling(N_("%s needs a folder."), "%s",
+                                                           snapshot != nullptr ? "--snapshot" : "--gallery"));
     return kUsageStatus;
   }
   if (printVersion != FALSE) {
-    std::cout << kProgram << ' ' << shared::kVersion << '\n';
+    shared::printVersion(kProgram);
     return 0;
   }
   HostOptions options;
@@ -98,7 +97,7 @@ std::variant<HostOptions, int> readCommandLine(const std::vector<std::string>& a
 }
 
 [[noreturn]] void fail(const std::string& message, int status) {
-  std::cerr << kProgram << ": " << message << '\n';
+  shared::printCommandLineError(kProgram, message);
   std::exit(status);
 }
 
