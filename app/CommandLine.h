@@ -1,6 +1,6 @@
 #pragma once
 
-#include "shared/Translation.h"
+#include "platform/text/Translation.h"
 
 // The app's command line, the same whichever engine it was built with.
 namespace app {

@@ -7,7 +7,7 @@
 #include "app/CommandLine.h"
 #include "app/RootView.h"
 #include "platform/gobject/ObjectRef.h"
-#include "shared/CommandLine.h"
+#include "platform/text/CommandLine.h"
 
 namespace app {
 namespace {
@@ -36,18 +36,18 @@ void onActivate(GApplication* application, gpointer /*data*/) {
 gint onHandleLocalOptions(GApplication* /*application*/, GVariantDict* options, gpointer /*data*/) {
   g_autofree const gchar** stray = nullptr;
   if (g_variant_dict_lookup(options, G_OPTION_REMAINING, "^a&s", &stray) != FALSE && stray[0] != nullptr) {
-    shared::printUnexpectedArgument(kProgramName, stray[0]);
+    platform::text::printUnexpectedArgument(kProgramName, stray[0]);
     return 1;
   }
   if (g_variant_dict_contains(options, "version") == FALSE) return -1;
-  shared::printVersion(kProgramName);
+  platform::text::printVersion(kProgramName);
   return 0;
 }
 
 // --help, --version and a wrong argument are answered by GOption before any window opens.
 void addCommandLine(GApplication* application) {
   const std::array<GOptionEntry, 3> entries = {{
-      {"version", 'v', 0, G_OPTION_ARG_NONE, nullptr, shared::versionOptionDescription(), nullptr},
+      {"version", 'v', 0, G_OPTION_ARG_NONE, nullptr, platform::text::versionOptionDescription(), nullptr},
       {G_OPTION_REMAINING, 0, G_OPTION_FLAG_HIDDEN, G_OPTION_ARG_STRING_ARRAY, nullptr, nullptr, nullptr},
       GOptionEntry{},
   }};
@@ -59,7 +59,7 @@ void addCommandLine(GApplication* application) {
 }  // namespace
 
 int SornApp::main(int argc, char** argv) {
-  shared::initTranslations();
+  platform::text::initTranslations();
   auto application = platform::gobject::ObjectRef<GtkApplication>::adopt(
       gtk_application_new(kApplicationId, G_APPLICATION_DEFAULT_FLAGS));
   addCommandLine(G_APPLICATION(application.get()));

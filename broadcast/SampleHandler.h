@@ -11,7 +11,7 @@
 #include "broadcast/signaling/RequestError.h"
 #include "broadcast/signaling/ScreenShareSignaling.h"
 #include "platform/screencast/extension/BroadcastSampleHandler.h"
-#include "shared/Translation.h"
+#include "platform/text/Translation.h"
 
 namespace broadcast {
 

@@ -18,8 +18,8 @@
 #include "platform/http/CurlSession.h"
 #include "platform/screencast/extension/CaptureSource.h"
 #include "platform/screencast/extension/ExtensionHost.h"
-#include "shared/CommandLine.h"
-#include "shared/Translation.h"
+#include "platform/text/CommandLine.h"
+#include "platform/text/Translation.h"
 
 namespace {
 
@@ -84,7 +84,7 @@ std::variant<Options, int> readCommandLine(int argc, char** argv) {
        _("Where the frames come from (see below)"), _("SOURCE")},
       {"stats", 0, 0, G_OPTION_ARG_NONE, &options.printStats,
        _("Print the frame pipe's counters each second and at the end"), nullptr},
-      {"version", 'v', 0, G_OPTION_ARG_NONE, &options.printVersion, shared::versionOptionDescription(),
+      {"version", 'v', 0, G_OPTION_ARG_NONE, &options.printVersion, platform::text::versionOptionDescription(),
        nullptr},
       GOptionEntry{},
   }};
@@ -96,15 +96,15 @@ std::variant<Options, int> readCommandLine(int argc, char** argv) {
   g_option_context_set_description(context, _(kSourcesDescription));
   g_autoptr(GError) error = nullptr;
   if (g_option_context_parse(context, &argc, &argv, &error) == FALSE) {
-    shared::printCommandLineError(kProgram, error->message);
+    platform::text::printCommandLineError(kProgram, error->message);
     return kUsageStatus;
   }
   if (argc > 1) {
-    shared::printUnexpectedArgument(kProgram, argv[1]);
+    platform::text::printUnexpectedArgument(kProgram, argv[1]);
     return kUsageStatus;
   }
   if (options.printVersion != FALSE) {
-    shared::printVersion(kProgram);
+    platform::text::printVersion(kProgram);
     return 0;
   }
   return options;
@@ -118,7 +118,7 @@ bool isSet(const char* variable) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  shared::initTranslations();
+  platform::text::initTranslations();
   const auto commandLine = readCommandLine(argc, argv);
   if (const int* status = std::get_if<int>(&commandLine)) return *status;
   const auto& options = std::get<Options>(commandLine);

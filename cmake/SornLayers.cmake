@@ -5,14 +5,15 @@
 
 # Project folders and the folders below them, whose headers they may include.
 set(_sorn_layers
+  "platform/text:"
   "platform/gobject:"
   "platform/dispatch:"
   "platform/suite:"
   "platform/http:"
   "platform/desktop:platform/gobject"
   "platform/render:platform/gobject"
-  "platform/widgethost:platform/gobject,platform/render,platform/desktop"
-  "platform/screencast:platform/gobject,platform/dispatch"
+  "platform/widgethost:platform/gobject,platform/render,platform/desktop,platform/text"
+  "platform/screencast:platform/gobject,platform/dispatch,platform/text"
   "shared:platform/suite"
   "broadcast:shared,platform"
   "widgets:shared,platform"
@@ -22,7 +23,7 @@ set(_sorn_layers
 # Plain C++ libraries that decisions live in, tested without a display.
 set(SORN_LOGIC_LIBRARIES
   sorn_platform_dispatch sorn_platform_http_transport sorn_platform_extension_api
-  sorn_platform_widgethost sorn_shared sorn_app_logic sorn_app_launcher_logic
+  sorn_platform_widgethost sorn_platform_text sorn_shared sorn_app_logic sorn_app_launcher_logic
   sorn_broadcast_logic sorn_broadcast_signaling sorn_widgets)
 set(_sorn_engine_header "^(gtk|gdk|glib|gio|gobject|gst|webkit|jsc|cairo|pango|curl|sqlite3|libportal|Qt|Q[A-Z][A-Za-z]*$)")
 set(_sorn_engine_target "^(PkgConfig::(GLIB|GTK4|WEBKIT|CURL|GSTREAMER|CAIRO|SQLITE3|PORTAL)|Qt6::)")

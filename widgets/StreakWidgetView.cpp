@@ -2,7 +2,7 @@
 
 #include <limits>
 
-#include "shared/Translation.h"
+#include "platform/text/Translation.h"
 #include "widgets/WidgetBackground.h"
 #include "widgets/WidgetPalette.h"
 
@@ -34,14 +34,14 @@ View StreakWidgetView::body() const {
                   {
                       header,
                       // TRANSLATORS: the streak's figure; keep the number's %lld.
-                      Text(shared::translateFilling(N_("%lld"), "%lld", entry.stats.streakDays))
+                      Text(platform::text::translateFilling(N_("%lld"), "%lld", entry.stats.streakDays))
                           .font(Font::system(40, FontWeight::bold, FontDesign::rounded))
                           .foregroundStyle(WidgetPalette::primaryText),
                       Text(streakUnitText(entry.stats.streakDays))
                           .font(Font::system(13, FontWeight::medium))
                           .foregroundStyle(WidgetPalette::secondaryText),
                       Spacer{0},
-                      Text(shared::translateFilling(N_("Best %lld"), "%lld", entry.stats.bestStreak))
+                      Text(platform::text::translateFilling(N_("Best %lld"), "%lld", entry.stats.bestStreak))
                           .font(Font::system(11, FontWeight::semibold))
                           .foregroundStyle(WidgetPalette::mutedText),
                   }})

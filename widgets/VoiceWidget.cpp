@@ -1,6 +1,6 @@
 #include "widgets/VoiceWidget.h"
 
-#include "shared/Translation.h"
+#include "platform/text/Translation.h"
 #include "widgets/StatsProvider.h"
 #include "widgets/VoiceWidgetView.h"
 

@@ -3,7 +3,7 @@
 #include <array>
 #include <charconv>
 
-#include "shared/Translation.h"
+#include "platform/text/Translation.h"
 #include "widgets/WidgetBackground.h"
 #include "widgets/WidgetPalette.h"
 
@@ -16,7 +16,7 @@ namespace {
 // A count of days as "7d", "-3d".
 std::string daysText(std::int64_t days) {
   // TRANSLATORS: a count of days in a small label, as in "7d".
-  return shared::translateFilling(N_("%sd"), "%s", days);
+  return platform::text::translateFilling(N_("%sd"), "%s", days);
 }
 
 }  // namespace
@@ -28,10 +28,10 @@ std::string voiceTimeText(const WidgetStats& stats) {
     const auto result =
         std::to_chars(text.data(), text.data() + text.size(), hours, std::chars_format::fixed, 1);
     // TRANSLATORS: hours of voice time, as in "1.5h".
-    return shared::translateFilling(N_("%sh"), "%s", std::string_view(text.data(), result.ptr));
+    return platform::text::translateFilling(N_("%sh"), "%s", std::string_view(text.data(), result.ptr));
   }
   // TRANSLATORS: minutes of voice time, as in "45m".
-  return shared::translateFilling(N_("%sm"), "%s", stats.voiceSeconds / 60);
+  return platform::text::translateFilling(N_("%sm"), "%s", stats.voiceSeconds / 60);
 }
 
 View statPill(const std::string& label, const std::string& value) {

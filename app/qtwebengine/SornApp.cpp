@@ -21,7 +21,7 @@
 #include "app/CommandLine.h"
 #include "app/qtwebengine/QtRootView.h"
 #include "platform/gobject/ObjectRef.h"
-#include "shared/CommandLine.h"
+#include "platform/text/CommandLine.h"
 
 namespace app {
 namespace {
@@ -70,19 +70,19 @@ std::optional<int> answerCommandLine(int& argc, char** argv) {
   const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
                                 QString::fromUtf8(_(kHelpOptionDescription)));
   const QCommandLineOption version({QStringLiteral("v"), QStringLiteral("version")},
-                                   QString::fromUtf8(shared::versionOptionDescription()));
+                                   QString::fromUtf8(platform::text::versionOptionDescription()));
   parser.addOption(help);
   parser.addOption(version);
   if (!parser.parse(QCoreApplication::arguments())) {
-    shared::printCommandLineError(kProgramName, parser.errorText().toStdString());
+    platform::text::printCommandLineError(kProgramName, parser.errorText().toStdString());
     return 1;
   }
   if (!parser.positionalArguments().isEmpty()) {
-    shared::printUnexpectedArgument(kProgramName, parser.positionalArguments().constFirst().toStdString());
+    platform::text::printUnexpectedArgument(kProgramName, parser.positionalArguments().constFirst().toStdString());
     return 1;
   }
   if (parser.isSet(version)) {
-    shared::printVersion(kProgramName);
+    platform::text::printVersion(kProgramName);
     return 0;
   }
   if (parser.isSet(help)) {
@@ -95,7 +95,7 @@ std::optional<int> answerCommandLine(int& argc, char** argv) {
 }  // namespace
 
 int SornApp::main(int argc, char** argv) {
-  shared::initTranslations();
+  platform::text::initTranslations();
   if (const auto status = answerCommandLine(argc, argv)) return *status;
 
   // A second start hands over to the running app, which raises its window, and ends here

@@ -4,7 +4,7 @@
 
 #include "broadcast/signaling/PathSegment.h"
 #include "platform/http/HttpTransport.h"
-#include "shared/Translation.h"
+#include "platform/text/Translation.h"
 
 namespace broadcast {
 

@@ -2,7 +2,7 @@
 
 #include <utility>
 
-#include "shared/Translation.h"
+#include "platform/text/Translation.h"
 
 namespace broadcast {
 
@@ -21,10 +21,10 @@ std::string SignalError::errorDescription() const {
   switch (kind_) {
     case Kind::http:
       return message_.empty()
-                 ? shared::translateFilling(N_("Request failed (%s)"), "%s", std::to_string(code_))
+                 ? platform::text::translateFilling(N_("Request failed (%s)"), "%s", std::to_string(code_))
                  : message_;
     case Kind::malformed:
-      return shared::translateFilling(N_("Unexpected response: %s"), "%s", text_);
+      return platform::text::translateFilling(N_("Unexpected response: %s"), "%s", text_);
   }
   return {};
 }

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "shared/Translation.h"
+#include "platform/text/Translation.h"
 
 namespace platform::widgethost {
 namespace {

@@ -14,8 +14,8 @@
 #include "platform/widgethost/LiveHost.h"
 #include "platform/widgethost/SnapshotWriter.h"
 #include "platform/widgethost/WidgetBundle.h"
-#include "shared/CommandLine.h"
-#include "shared/Translation.h"
+#include "platform/text/CommandLine.h"
+#include "platform/text/Translation.h"
 
 namespace platform::widgethost {
 namespace {
@@ -58,7 +58,7 @@ std::variant<HostOptions, int> readCommandLine(const std::vector<std::string>& a
        _("Write <kind>-<family>.png for each placed widget and exit"), _("DIR")},
       {"gallery", 0, 0, G_OPTION_ARG_FILENAME, &gallery,
        _("The same with the widget gallery's preview content"), _("DIR")},
-      {"version", 'v', 0, G_OPTION_ARG_NONE, &printVersion, shared::versionOptionDescription(), nullptr},
+      {"version", 'v', 0, G_OPTION_ARG_NONE, &printVersion, platform::text::versionOptionDescription(), nullptr},
       GOptionEntry{},
   }};
   g_autoptr(GOptionContext) context = g_option_context_new(nullptr);
@@ -69,25 +69,25 @@ std::variant<HostOptions, int> readCommandLine(const std::vector<std::string>& a
   for (std::size_t i = 0; i < arguments.size(); ++i) remaining[i] = g_strdup(arguments[i].c_str());
   g_autoptr(GError) error = nullptr;
   if (g_option_context_parse_strv(context, &remaining, &error) == FALSE) {
-    shared::printCommandLineError(kProgram, error->message);
+    platform::text::printCommandLineError(kProgram, error->message);
     return kUsageStatus;
   }
   if (remaining[0] != nullptr && remaining[1] != nullptr) {
-    shared::printUnexpectedArgument(kProgram, remaining[1]);
+    platform::text::printUnexpectedArgument(kProgram, remaining[1]);
     return kUsageStatus;
   }
   if (snapshot != nullptr && gallery != nullptr) {
-    shared::printCommandLineError(kProgram, _("Only one of --snapshot and --gallery can be given."));
+    platform::text::printCommandLineError(kProgram, _("Only one of --snapshot and --gallery can be given."));
     return kUsageStatus;
   }
   if ((snapshot != nullptr && *snapshot == '\0') || (gallery != nullptr && *gallery == '\0')) {
-    shared::printCommandLineError(kProgram,
-                                  shared::translateFilling(N_("%s needs a folder."), "%s",
+    platform::text::printCommandLineError(kProgram,
+                                  platform::text::translateFilling(N_("%s needs a folder."), "%s",
                                                            snapshot != nullptr ? "--snapshot" : "--gallery"));
     return kUsageStatus;
   }
   if (printVersion != FALSE) {
-    shared::printVersion(kProgram);
+    platform::text::printVersion(kProgram);
     return 0;
   }
   HostOptions options;
@@ -97,7 +97,7 @@ std::variant<HostOptions, int> readCommandLine(const std::vector<std::string>& a
 }
 
 [[noreturn]] void fail(const std::string& message, int status) {
-  shared::printCommandLineError(kProgram, message);
+  platform::text::printCommandLineError(kProgram, message);
   std::exit(status);
 }
 
@@ -134,7 +134,7 @@ void runWindow(const WidgetBundle& bundle) {
 }  // namespace
 
 void runWidgetHost(const WidgetBundle& bundle) {
-  shared::initTranslations();
+  platform::text::initTranslations();
   const auto commandLine = readCommandLine(processArguments());
   if (const int* status = std::get_if<int>(&commandLine)) std::exit(*status);
   const auto& options = std::get<HostOptions>(commandLine);

@@ -8,7 +8,7 @@
 #include <optional>
 #include <string>
 
-#include "shared/Translation.h"
+#include "platform/text/Translation.h"
 
 namespace testsupport {
 
@@ -33,9 +33,9 @@ class GermanLocale {
       }
     }
     usable_ = std::setlocale(LC_ALL, kName) != nullptr;
-    bindtextdomain(shared::kTextDomain, SORN_BUILD_LOCALEDIR);
-    bind_textdomain_codeset(shared::kTextDomain, "UTF-8");
-    textdomain(shared::kTextDomain);
+    bindtextdomain(platform::text::kTextDomain, SORN_BUILD_LOCALEDIR);
+    bind_textdomain_codeset(platform::text::kTextDomain, "UTF-8");
+    textdomain(platform::text::kTextDomain);
   }
   ~GermanLocale() {
     std::setlocale(LC_ALL, "C");

@@ -217,7 +217,7 @@ TEST(WidgetTexts, DecimalCommaLocalesAndTranslations) {
   const std::string compile =
       "msgfmt -o '" + (messages / "sorn.mo").string() + "' '" + (dir.root() / "de.po").string() + "'";
   ASSERT_EQ(std::system(compile.c_str()), 0) << "gettext (msgfmt) is a dependency";
-  bindtextdomain(shared::kTextDomain, dir.root().c_str());
+  bindtextdomain(platform::text::kTextDomain, dir.root().c_str());
   EXPECT_EQ(textsOf(renderer.layout(StreakWidgetView{{{}, {0, 7, 21, "", {}}}}.body(), small)),
             (std::vector<std::string>{"STREAK", "7", "days", "Rekord: 21 (100%)"}));
 }

@@ -18,7 +18,7 @@
 #include "platform/screencast/extension/GstSampleBuffer.h"
 #include "platform/screencast/extension/IndicatorProcess.h"
 #include "platform/screencast/extension/PortalCapture.h"
-#include "shared/Translation.h"
+#include "platform/text/Translation.h"
 
 namespace platform::screencast {
 

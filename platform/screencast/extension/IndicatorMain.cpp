@@ -8,7 +8,7 @@
 #include <cstring>
 
 #include "platform/gobject/ObjectRef.h"
-#include "shared/Translation.h"
+#include "platform/text/Translation.h"
 
 namespace {
 
@@ -116,7 +116,7 @@ GtkLabel* makeLabel(const char* text, const char* cssClass) {
 
 int main() {
   // The indicator lives in <prefix>/libexec/sorn.
-  shared::initTranslations("../..");
+  platform::text::initTranslations("../..");
   // Two labels and a button do not need a GL context; drawing them with Cairo keeps the
   // indicator small. A renderer the user chose is kept.
   g_setenv("GSK_RENDERER", "cairo", FALSE);

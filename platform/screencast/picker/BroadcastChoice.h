@@ -5,7 +5,7 @@
 #include <string_view>
 
 #include "platform/screencast/picker/ExtensionMetadata.h"
-#include "shared/Translation.h"
+#include "platform/text/Translation.h"
 
 namespace platform::screencast {
 

@@ -3,7 +3,7 @@
 #include <string_view>
 
 // What every program's command line answers alike, whichever parser reads it.
-namespace shared {
+namespace platform::text {
 
 // The description of --version (-v) in the help.
 const char* versionOptionDescription();
@@ -17,4 +17,4 @@ void printCommandLineError(std::string_view program, std::string_view message);
 // Prints that `argument` was not expected, as printCommandLineError does.
 void printUnexpectedArgument(std::string_view program, std::string_view argument);
 
-}  // namespace shared
+}  // namespace platform::text

@@ -1,11 +1,11 @@
-#include "shared/CommandLine.h"
+#include "platform/text/CommandLine.h"
 
 #include <iostream>
 
-#include "shared/Translation.h"
-#include "shared/Version.h"
+#include "platform/text/Translation.h"
+#include "platform/text/Version.h"
 
-namespace shared {
+namespace platform::text {
 
 const char* versionOptionDescription() { return _("Show the version and exit"); }
 
@@ -19,4 +19,4 @@ void printUnexpectedArgument(std::string_view program, std::string_view argument
   printCommandLineError(program, translateFilling(N_("Unexpected argument '%s'."), "%s", argument));
 }
 
-}  // namespace shared
+}  // namespace platform::text

@@ -11,7 +11,7 @@
 #include <string>
 #include <string_view>
 
-namespace shared {
+namespace platform::text {
 
 inline constexpr const char* kTextDomain = "sorn";
 
@@ -37,8 +37,8 @@ std::string translateFilling(const char* format, std::string_view placeholder, s
 // The same with a number written in decimal ("7", "-3").
 std::string translateFilling(const char* format, std::string_view placeholder, std::int64_t value);
 
-}  // namespace shared
+}  // namespace platform::text
 
 #define _(text) ::gettext(text)
 #define N_(text) text
-#define C_(context, text) ::shared::contextGettext(context "\004" text, text)
+#define C_(context, message) ::platform::text::contextGettext(context "\004" message, message)

@@ -1,10 +1,10 @@
-#include "shared/Translation.h"
+#include "platform/text/Translation.h"
 
 #include <clocale>
 #include <optional>
 #include <system_error>
 
-namespace shared {
+namespace platform::text {
 namespace {
 
 // `format` with `value` in place of its first placeholder, or nothing without one.
@@ -61,4 +61,4 @@ std::string translateFilling(const char* format, std::string_view placeholder, s
   return translateFilling(format, placeholder, std::to_string(value));
 }
 
-}  // namespace shared
+}  // namespace platform::text
