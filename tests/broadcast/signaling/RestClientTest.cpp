@@ -117,12 +117,6 @@ TEST(CurlSessionTest, ThreadsSharingTheSessionEachGetTheirOwnReplyOverKeptConnec
 
 HttpReply reply(int status, std::string body) { return {status, std::move(body)}; }
 
-std::string nested(int depth, const std::string& open, const std::string& inner, char close) {
-  std::string text;
-  for (int i = 0; i < depth; ++i) text += open;
-  return text + inner + std::string(static_cast<std::size_t>(depth), close);
-}
-
 // What a failed request says, behind the kind of a transport's failure.
 std::string described(const broadcast::RequestError& error) {
   static constexpr const char* kKinds[] = {"invalidRequest", "insecure", "replyTooLarge", "timedOut",
@@ -245,9 +239,10 @@ TEST_F(ScreenShareSignalingTest, EveryReplyBecomesAnIdOrAClearError) {
       {streaming(std::string(0x10000, ' '), std::chrono::milliseconds(0), 1600), open(),
        "replyTooLarge: The server's reply is larger than 1 MiB."},
       // Bodies within the cap that nest deeply or are not UTF-8 give no usable reply.
-      {reply(200, nested(150'000, R"({"a":)", R"({"screenSessionId":"scr-1"})", '}')), open(), noId},
-      {reply(422, R"({"x":)" + nested(300'000, "[", "", ']') + R"(,"message":"Too deep"})"), open(),
-       "Too deep"},
+      {reply(200, R"({"x":)" + std::string(300'000, '[') + std::string(300'000, ']') + "}"), open(), noId},
+      {reply(422, R"({"x":)" + std::string(300'000, '[') + std::string(300'000, ']') +
+                      R"(,"message":"Too deep"})"),
+       open(), "Too deep"},
       {reply(403, "{\"message\":\"caf\xe9\"}"), open(), "Request failed (403)"},
       {reply(200, "{\"screenSessionId\":\"\xed\xa0\x80\"}"), open(), noId},
   };
