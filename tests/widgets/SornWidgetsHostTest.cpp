@@ -8,6 +8,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <thread>
 #include <vector>
@@ -232,6 +233,34 @@ TEST(SornWidgetsProgram, WindowRunsUntilTerminatedOrInterruptedAlsoInAFloodOfRel
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
     g_spawn_close_pid(pid);
   }
+}
+
+// Whether some process owns the name on the test's session bus.
+bool busNameHasOwner(const char* name) {
+  return run(std::string(
+                 "gdbus call --session --dest org.freedesktop.DBus --object-path /org/freedesktop/DBus "
+                 "--method org.freedesktop.DBus.NameHasOwner ") +
+             name)
+             .second.find("true") != std::string::npos;
+}
+
+TEST(SornWidgetsProgram, ASecondStartHandsOverToTheRunningHostAndSnapshotsStillRun) {
+  const testsupport::TempDataDir dir;
+  const char* argv[] = {SORN_WIDGETS_BINARY, nullptr};
+  GPid first = 0;
+  ASSERT_TRUE(g_spawn_async(nullptr, const_cast<gchar**>(argv), nullptr, G_SPAWN_DO_NOT_REAP_CHILD, nullptr,
+                            nullptr, &first, nullptr));
+  EXPECT_TRUE(spinUntil([] { return busNameHasOwner("com.tarnwell.sorn.Widgets"); }, 10s));
+  EXPECT_EQ(run("timeout 20 " SORN_WIDGETS_BINARY).first, 0);  // hands over and ends, runs no host
+  const auto [status, output] = run(SORN_WIDGETS_BINARY " --snapshot " + dir.root().string());
+  EXPECT_EQ(status, 0) << output;
+  EXPECT_TRUE(std::filesystem::exists(dir.root() / "SornVoiceWidget-systemMedium.png"));
+  int firstStatus = 0;
+  EXPECT_EQ(waitpid(first, &firstStatus, WNOHANG), 0) << "the running host ended";
+  kill(first, SIGTERM);
+  waitpid(first, &firstStatus, 0);
+  EXPECT_TRUE(WIFEXITED(firstStatus) && WEXITSTATUS(firstStatus) == 0) << firstStatus;
+  g_spawn_close_pid(first);
 }
 
 TEST(SornWidgetsProgram, MetadataAndAutostartEntry) {
