@@ -42,8 +42,8 @@ ObjectRef<WebKitNetworkSession> persistentNetworkSession() {
   if (live != nullptr && liveDataDir == dataDir) return ObjectRef<WebKitNetworkSession>::retain(live);
 
   if (!isUsableFolder(dataDir) || !isUsableFolder(cacheDir)) {
-    g_log("sorn", G_LOG_LEVEL_DEBUG, "%s or %s cannot be used: cookies and caches are kept in memory only",
-          dataDir.c_str(), cacheDir.c_str());
+    g_debug("%s or %s cannot be used: cookies and caches are kept in memory only", dataDir.c_str(),
+            cacheDir.c_str());
     return ObjectRef<WebKitNetworkSession>::adopt(webkit_network_session_new_ephemeral());
   }
   auto session =

@@ -104,7 +104,7 @@ int SornApp::main(int argc, char** argv) {
       g_application_new(kApplicationId, G_APPLICATION_DEFAULT_FLAGS));
   g_autoptr(GError) error = nullptr;
   if (!g_application_register(application.get(), nullptr, &error)) {
-    g_log("sorn", G_LOG_LEVEL_DEBUG, "running without a single instance: %s", error->message);
+    g_debug("running without a single instance: %s", error->message);
   } else if (g_application_get_is_remote(application.get())) {
     g_application_activate(application.get());
     if (GDBusConnection* bus = g_application_get_dbus_connection(application.get())) {
