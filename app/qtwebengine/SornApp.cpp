@@ -20,6 +20,7 @@
 
 #include "app/CommandLine.h"
 #include "app/qtwebengine/QtRootView.h"
+#include "platform/dispatch/StopSignals.h"
 #include "platform/gobject/ObjectRef.h"
 #include "platform/text/CommandLine.h"
 
@@ -113,6 +114,9 @@ int SornApp::main(int argc, char** argv) {
     return 0;
   }
 
+  // Ended like a closed window: the window, its page and the profile go before the
+  // application, so that the engine writes its cookies and storage.
+  const platform::dispatch::StopSignals stopSignals([] { QCoreApplication::quit(); });
   preferDarkPages();
   QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
   QApplication qtApplication(argc, argv);

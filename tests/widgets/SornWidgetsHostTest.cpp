@@ -19,6 +19,7 @@
 #include "shared/SharedStore.h"
 #include "shared/StoreKeys.h"
 #include "tests/support/MainLoopSpin.h"
+#include "tests/support/PrivateBus.h"
 #include "tests/support/TempDataDir.h"
 #include "widgets/SornWidgetBundle.h"
 
@@ -29,25 +30,7 @@ using namespace std::chrono_literals;
 using platform::widgethost::ReloadSignalListener;
 using testsupport::spinUntil;
 
-// A session bus of this test's own, for it and the programs it starts: other tests
-// that send the reload signal at the same time must not reach it.
-class PrivateBus : public ::testing::Environment {
- public:
-  void SetUp() override {
-    const std::string display = std::getenv("DISPLAY") != nullptr ? std::getenv("DISPLAY") : "";
-    bus_ = g_test_dbus_new(G_TEST_DBUS_NONE);
-    g_test_dbus_up(bus_);  // clears DISPLAY (against autolaunch); the host needs it
-    if (!display.empty()) setenv("DISPLAY", display.c_str(), 1);
-  }
-  void TearDown() override {
-    g_test_dbus_down(bus_);
-    g_object_unref(bus_);
-  }
-
- private:
-  GTestDBus* bus_ = nullptr;
-};
-const auto* const kBus = ::testing::AddGlobalTestEnvironment(new PrivateBus);
+const auto* const kBus = ::testing::AddGlobalTestEnvironment(new testsupport::PrivateBus);
 
 void storeStats(std::int64_t voice, std::int64_t streak, std::int64_t best) {
   const auto store = shared::SharedStore::open();
@@ -235,22 +218,13 @@ TEST(SornWidgetsProgram, WindowRunsUntilTerminatedOrInterruptedAlsoInAFloodOfRel
   }
 }
 
-// Whether some process owns the name on the test's session bus.
-bool busNameHasOwner(const char* name) {
-  return run(std::string(
-                 "gdbus call --session --dest org.freedesktop.DBus --object-path /org/freedesktop/DBus "
-                 "--method org.freedesktop.DBus.NameHasOwner ") +
-             name)
-             .second.find("true") != std::string::npos;
-}
-
 TEST(SornWidgetsProgram, ASecondStartHandsOverToTheRunningHostAndSnapshotsStillRun) {
   const testsupport::TempDataDir dir;
   const char* argv[] = {SORN_WIDGETS_BINARY, nullptr};
   GPid first = 0;
   ASSERT_TRUE(g_spawn_async(nullptr, const_cast<gchar**>(argv), nullptr, G_SPAWN_DO_NOT_REAP_CHILD, nullptr,
                             nullptr, &first, nullptr));
-  EXPECT_TRUE(spinUntil([] { return busNameHasOwner("com.tarnwell.sorn.Widgets"); }, 10s));
+  EXPECT_TRUE(spinUntil([] { return testsupport::busNameHasOwner("com.tarnwell.sorn.Widgets"); }, 10s));
   EXPECT_EQ(run("timeout 20 " SORN_WIDGETS_BINARY).first, 0);  // hands over and ends, runs no host
   const auto [status, output] = run(SORN_WIDGETS_BINARY " --snapshot " + dir.root().string());
   EXPECT_EQ(status, 0) << output;
