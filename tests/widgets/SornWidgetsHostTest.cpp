@@ -16,6 +16,7 @@
 #include "platform/gobject/ObjectRef.h"
 #include "platform/render/ViewRenderer.h"
 #include "platform/widgethost/LiveHost.h"
+#include "shared/Constants.h"
 #include "shared/SharedStore.h"
 #include "shared/StoreKeys.h"
 #include "tests/support/MainLoopSpin.h"
@@ -179,6 +180,24 @@ TEST(SornWidgetsProgram, SnapshotsAndCommandLineErrors) {
       cairo_surface_destroy(png);
     }
   }
+}
+
+TEST(SornWidgetsProgram, AStoreThatCannotBeOpenedIsLoggedOnlyWhenAskedFor) {
+  const testsupport::TempDataDir dir;
+  const auto folder = dir.suiteFolder(shared::kSuiteName);
+  std::filesystem::create_directories(folder);
+  std::filesystem::permissions(folder, std::filesystem::perms::others_read,
+                               std::filesystem::perm_options::add);
+  const std::string snapshot = SORN_WIDGETS_BINARY " --snapshot " + (dir.root() / "out").string();
+  const auto [quietStatus, quiet] = run("env -u G_MESSAGES_DEBUG " + snapshot);
+  EXPECT_EQ(quietStatus, 0);
+  EXPECT_EQ(quiet, "");
+  const auto [status, logged] = run("env G_MESSAGES_DEBUG=sorn " + snapshot);
+  EXPECT_EQ(status, 0);  // the widgets show their placeholder
+  EXPECT_NE(logged.find("sorn-DEBUG"), std::string::npos) << logged;
+  EXPECT_NE(logged.find("The store " + folder.string() + "/suite.sqlite3 cannot be opened"),
+            std::string::npos)
+      << logged;
 }
 
 TEST(SornWidgetsProgram, WindowRunsUntilTerminatedOrInterruptedAlsoInAFloodOfReloads) {
