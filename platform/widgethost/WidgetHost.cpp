@@ -11,12 +11,12 @@
 
 #include "platform/dispatch/StopSignals.h"
 #include "platform/gobject/ObjectRef.h"
+#include "platform/text/CommandLine.h"
+#include "platform/text/Translation.h"
 #include "platform/widgethost/HostOptions.h"
 #include "platform/widgethost/LiveHost.h"
 #include "platform/widgethost/SnapshotWriter.h"
 #include "platform/widgethost/WidgetBundle.h"
-#include "platform/text/CommandLine.h"
-#include "platform/text/Translation.h"
 
 namespace platform::widgethost {
 namespace {
@@ -60,7 +60,8 @@ std::variant<HostOptions, int> readCommandLine(const std::vector<std::string>& a
        _("Write <kind>-<family>.png for each placed widget and exit"), _("DIR")},
       {"gallery", 0, 0, G_OPTION_ARG_FILENAME, &gallery,
        _("The same with the widget gallery's preview content"), _("DIR")},
-      {"version", 'v', 0, G_OPTION_ARG_NONE, &printVersion, platform::text::versionOptionDescription(), nullptr},
+      {"version", 'v', 0, G_OPTION_ARG_NONE, &printVersion, platform::text::versionOptionDescription(),
+       nullptr},
       GOptionEntry{},
   }};
   g_autoptr(GOptionContext) context = g_option_context_new(nullptr);
@@ -83,9 +84,9 @@ std::variant<HostOptions, int> readCommandLine(const std::vector<std::string>& a
     return kUsageStatus;
   }
   if ((snapshot != nullptr && *snapshot == '\0') || (gallery != nullptr && *gallery == '\0')) {
-    platform::text::printCommandLineError(kProgram,
-                                  platform::text::translateFilling(N_("%s needs a folder."), "%s",
-                                                           snapshot != nullptr ? "--snapshot" : "--gallery"));
+    platform::text::printCommandLineError(
+        kProgram, platform::text::translateFilling(N_("%s needs a folder."), "%s",
+                                                   snapshot != nullptr ? "--snapshot" : "--gallery"));
     return kUsageStatus;
   }
   if (printVersion != FALSE) {

@@ -36,17 +36,18 @@ std::string captureFailure(GError* error) {
 
 bool hasDisplay() { return g_getenv("DISPLAY") != nullptr || g_getenv("WAYLAND_DISPLAY") != nullptr; }
 
-constexpr const char* kAlreadyRunning = "A screen broadcast is already running.";
+constexpr const char* kAlreadyRunning = N_("A screen broadcast is already running.");
 
 // A second broadcast while one runs: its handler is never started, so it opens no session
 // and leaves the running broadcast (and what it stored) alone. Shown where a refusal of
 // the handler's own would be.
 int refuseSecondBroadcast(const ExtensionHostOptions& options) {
-  std::fprintf(stderr, "%s\n", kAlreadyRunning);
+  const char* refusal = _(kAlreadyRunning);
+  std::fprintf(stderr, "%s\n", refusal);
   std::fflush(stderr);
   if (options.showIndicator && hasDisplay()) {
     if (auto indicator = IndicatorProcess::spawn(IndicatorProcess::programPath(), nullptr))
-      indicator->showError(kAlreadyRunning);
+      indicator->showError(refusal);
   }
   return 1;
 }
