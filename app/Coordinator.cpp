@@ -5,6 +5,7 @@
 
 #include "app/MessageFields.h"
 #include "app/ServiceHost.h"
+#include "platform/dispatch/Guarded.h"
 #include "platform/http/HostNames.h"
 #include "shared/SharedStore.h"
 #include "shared/StoreChanges.h"
@@ -24,11 +25,9 @@ Coordinator::Coordinator(CoordinatorServices services, std::string serviceDomain
     : services_(std::move(services)), serviceDomain_(std::move(serviceDomain)) {}
 
 Coordinator::~Coordinator() {
-  try {
-    writePendingStats();
-  } catch (...) {
-    // A destructor lets nothing through; the figures are lost as if the app had died.
-  }
+  // A destructor lets nothing through; figures that fail to be written are lost as if the
+  // app had died.
+  platform::dispatch::runGuarded([this] { writePendingStats(); });
 }
 
 void Coordinator::userContentController(std::string_view messageJson) {

@@ -9,6 +9,7 @@
 #include "app/RequestLoader.h"
 #include "app/UsableFolder.h"
 #include "app/WebUrlParser.h"
+#include "platform/dispatch/Guarded.h"
 #include "platform/gobject/ObjectRef.h"
 
 namespace app {
@@ -90,11 +91,8 @@ void onScriptMessage(WebKitUserContentManager* /*manager*/, JSCValue* value, gpo
   // The bridge world posts the page's value as its JSON text; nothing else reaches it.
   if (!jsc_value_is_string(value)) return;
   g_autofree char* json = jsc_value_to_string(value);
-  try {
-    coordinatorOf(data).userContentController(json);
-  } catch (...) {
-    // Nothing may unwind into the engine; the message is dropped.
-  }
+  // A message whose handling fails is dropped.
+  platform::dispatch::runGuarded([&] { coordinatorOf(data).userContentController(json); });
 }
 
 gboolean onDecidePolicy(WebKitWebView* /*webView*/, WebKitPolicyDecision* decision,
@@ -106,36 +104,37 @@ gboolean onDecidePolicy(WebKitWebView* /*webView*/, WebKitPolicyDecision* decisi
   WebKitNavigationAction* action =
       webkit_navigation_policy_decision_get_navigation_action(WEBKIT_NAVIGATION_POLICY_DECISION(decision));
   bool answered = false;
-  try {
-    const auto url = parseWebUrl(webkit_uri_request_get_uri(webkit_navigation_action_get_request(action)));
-    const bool gesture = webkit_navigation_action_is_user_gesture(action) != FALSE;
-    coordinatorOf(data).decidePolicyFor(url, gesture, [&](NavigationActionPolicy policy) {
-      answered = true;
-      if (policy == NavigationActionPolicy::allow) {
-        webkit_policy_decision_use(decision);
-      } else {
-        webkit_policy_decision_ignore(decision);
-      }
-    });
-  } catch (...) {
-    if (!answered) webkit_policy_decision_ignore(decision);
-  }
+  platform::dispatch::runGuarded(
+      [&] {
+        const auto url =
+            parseWebUrl(webkit_uri_request_get_uri(webkit_navigation_action_get_request(action)));
+        const bool gesture = webkit_navigation_action_is_user_gesture(action) != FALSE;
+        coordinatorOf(data).decidePolicyFor(url, gesture, [&](NavigationActionPolicy policy) {
+          answered = true;
+          if (policy == NavigationActionPolicy::allow) {
+            webkit_policy_decision_use(decision);
+          } else {
+            webkit_policy_decision_ignore(decision);
+          }
+        });
+      },
+      [&] {
+        if (!answered) webkit_policy_decision_ignore(decision);
+      });
   return TRUE;
 }
 
 GtkWidget* onCreate(WebKitWebView* webView, WebKitNavigationAction* action, gpointer data) {
   // The engine asks "create" only for actions without a target frame, so every call here
-  // is a real new-window request. No second web view is ever made.
-  try {
+  // is a real new-window request. No second web view is ever made, whatever fails.
+  platform::dispatch::runGuarded([&] {
     const auto url = parseWebUrl(webkit_uri_request_get_uri(webkit_navigation_action_get_request(action)));
     const bool gesture = webkit_navigation_action_is_user_gesture(action) != FALSE;
     coordinatorOf(data).createWebViewWith(url, gesture, [webView](const std::string& serviceUrl) {
       // A fresh request: the method, body and headers of the action's own are not kept.
       RequestLoader::load(webView, serviceUrl);
     });
-  } catch (...) {
-    // Nothing may unwind into the engine; no window is made either way.
-  }
+  });
   return nullptr;
 }
 
@@ -143,22 +142,24 @@ gboolean onPermissionRequest(WebKitWebView* webView, WebKitPermissionRequest* re
   // Every other kind of request keeps the engine's default.
   if (!WEBKIT_IS_USER_MEDIA_PERMISSION_REQUEST(request)) return FALSE;
   bool answered = false;
-  try {
-    // WebKitGTK does not say which origin asks for user media, so the page the web view
-    // shows stands for it. Frames of foreign hosts cannot be that page: the navigation
-    // policy never lets one load, and they would need the page's permission policy too.
-    const auto page = parseWebUrl(webkit_web_view_get_uri(webView));
-    coordinatorOf(data).requestMediaCapturePermissionFor(page, [&](PermissionDecision decision) {
-      answered = true;
-      if (decision == PermissionDecision::grant) {
-        webkit_permission_request_allow(request);
-      } else {
-        webkit_permission_request_deny(request);
-      }
-    });
-  } catch (...) {
-    if (!answered) webkit_permission_request_deny(request);
-  }
+  platform::dispatch::runGuarded(
+      [&] {
+        // WebKitGTK does not say which origin asks for user media, so the page the web view
+        // shows stands for it. Frames of foreign hosts cannot be that page: the navigation
+        // policy never lets one load, and they would need the page's permission policy too.
+        const auto page = parseWebUrl(webkit_web_view_get_uri(webView));
+        coordinatorOf(data).requestMediaCapturePermissionFor(page, [&](PermissionDecision decision) {
+          answered = true;
+          if (decision == PermissionDecision::grant) {
+            webkit_permission_request_allow(request);
+          } else {
+            webkit_permission_request_deny(request);
+          }
+        });
+      },
+      [&] {
+        if (!answered) webkit_permission_request_deny(request);
+      });
   return TRUE;
 }
 

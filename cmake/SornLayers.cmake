@@ -9,7 +9,7 @@ set(_sorn_layers
   "platform/gobject:"
   "platform/dispatch:"
   "platform/suite:"
-  "platform/http:"
+  "platform/http:platform/dispatch"
   "platform/desktop:platform/gobject"
   "platform/render:platform/gobject"
   "platform/widgethost:platform/gobject,platform/dispatch,platform/render,platform/desktop,platform/text"
@@ -18,7 +18,7 @@ set(_sorn_layers
   "broadcast:shared,platform"
   "widgets:shared,platform"
   "app:shared,platform"
-  "demo:platform/gobject")
+  "demo:platform/gobject,platform/dispatch")
 
 # Plain C++ libraries that decisions live in, tested without a display.
 set(SORN_LOGIC_LIBRARIES

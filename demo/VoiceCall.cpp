@@ -4,6 +4,8 @@
 
 #include <utility>
 
+#include "platform/dispatch/Guarded.h"
+
 namespace demo {
 
 namespace {
@@ -37,16 +39,6 @@ std::string connectionStateName(GstWebRTCPeerConnectionState state) {
       return "closed";
   }
   return "unknown";
-}
-
-// Runs what a GStreamer thread hands to the peer's thread: nothing may escape into C. A
-// step lost that way (memory ran out) leaves the call to the peer's time limits.
-template <typename Body>
-void guarded(Body&& body) noexcept {
-  try {
-    body();
-  } catch (...) {
-  }
 }
 
 GstElement* addElement(GstElement* pipeline, const char* factory) {
@@ -260,13 +252,13 @@ GstPadProbeReturn VoiceCall::onIncomingRtp(GstPad* /*pad*/, GstPadProbeInfo* inf
 }
 
 void VoiceCall::onGatheringStateChanged(GstElement* /*webrtc*/, GParamSpec* /*pspec*/, gpointer self) {
-  guarded([self] {
+  platform::dispatch::runGuarded([self] {
     static_cast<VoiceCall*>(self)->post([](VoiceCall& call) { return call.answerIfGathered(); });
   });
 }
 
 void VoiceCall::onConnectionStateChanged(GstElement* /*webrtc*/, GParamSpec* /*pspec*/, gpointer self) {
-  guarded([self] {
+  platform::dispatch::runGuarded([self] {
     static_cast<VoiceCall*>(self)->post([](VoiceCall& call) { return call.connectionStateChanged(); });
   });
 }
@@ -276,7 +268,7 @@ GstBusSyncReply VoiceCall::onBusMessage(GstBus* /*bus*/, GstMessage* message, gp
   if (GST_MESSAGE_TYPE(message) == GST_MESSAGE_ERROR) {
     g_autoptr(GError) error = nullptr;
     gst_message_parse_error(message, &error, nullptr);
-    guarded([self, &error] {
+    platform::dispatch::runGuarded([self, &error] {
       const std::string reason = std::string("The call's pipeline failed: ") + error->message;
       static_cast<VoiceCall*>(self)->post([reason](VoiceCall&) -> Outcome { return Ended{reason}; });
     });
@@ -286,14 +278,14 @@ GstBusSyncReply VoiceCall::onBusMessage(GstBus* /*bus*/, GstMessage* message, gp
 }
 
 void VoiceCall::onRemoteDescriptionReply(GstPromise* promise, gpointer self) {
-  guarded([promise, self] {
+  platform::dispatch::runGuarded([promise, self] {
     static_cast<VoiceCall*>(self)->post(
         [error = promiseError(promise)](VoiceCall& call) { return call.remoteDescriptionSet(error); });
   });
 }
 
 void VoiceCall::onAnswerReply(GstPromise* promise, gpointer self) {
-  guarded([promise, self] {
+  platform::dispatch::runGuarded([promise, self] {
     // Handed over as text: the description belongs to this thread's promise.
     std::variant<std::string, Refusal> answer =
         Refusal{promiseError(promise).value_or("webrtcbin gave no answer")};
@@ -309,7 +301,7 @@ void VoiceCall::onAnswerReply(GstPromise* promise, gpointer self) {
 }
 
 void VoiceCall::onLocalDescriptionReply(GstPromise* promise, gpointer self) {
-  guarded([promise, self] {
+  platform::dispatch::runGuarded([promise, self] {
     static_cast<VoiceCall*>(self)->post(
         [error = promiseError(promise)](VoiceCall& call) { return call.localDescriptionSet(error); });
   });

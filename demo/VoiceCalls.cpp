@@ -2,6 +2,8 @@
 
 #include <utility>
 
+#include "platform/dispatch/Guarded.h"
+
 namespace demo {
 
 namespace {
@@ -126,11 +128,8 @@ void VoiceCalls::updateTicker() {
     g_source_set_callback(
         ticker_.get(),
         [](gpointer self) -> gboolean {
-          try {
-            static_cast<VoiceCalls*>(self)->checkLimits();
-          } catch (...) {
-            // Nothing may escape into GLib; the next tick checks again.
-          }
+          // A check that fails is made again by the next tick.
+          platform::dispatch::runGuarded([self] { static_cast<VoiceCalls*>(self)->checkLimits(); });
           return G_SOURCE_CONTINUE;
         },
         this, nullptr);

@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "demo/VoiceCalls.h"
+#include "platform/dispatch/Guarded.h"
 
 namespace demo {
 
@@ -109,11 +110,8 @@ void VoicePeer::runPostedTasks() {
       task = std::move(tasks_.front());
       tasks_.pop_front();
     }
-    try {
-      task();
-    } catch (...) {
-      // Nothing may escape into GLib; a caller waiting on this task is told it timed out.
-    }
+    // A task that fails leaves a caller waiting on it to be told it timed out.
+    platform::dispatch::runGuarded(task);
   }
 }
 

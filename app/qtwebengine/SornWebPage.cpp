@@ -2,6 +2,7 @@
 
 #include "app/WebUrlParser.h"
 #include "app/qtwebengine/QtRequestLoader.h"
+#include "platform/dispatch/Guarded.h"
 
 namespace app {
 namespace {
@@ -31,41 +32,37 @@ bool SornWebPage::acceptNavigationRequest(const QUrl& url, NavigationType type, 
   // navigations count as no gesture, so what they hand out is paced.
   const bool gesture = type == NavigationTypeLinkClicked;
   bool allowed = false;
-  try {
+  // A decision that fails cancels the navigation, unless it was allowed already.
+  platform::dispatch::runGuarded([&] {
     coordinator_->decidePolicyFor(webUrlOf(url), gesture, [&](NavigationActionPolicy policy) {
       allowed = policy == NavigationActionPolicy::allow;
     });
-  } catch (...) {
-    // Nothing may unwind into the engine; the navigation is cancelled unless already allowed.
-  }
+  });
   return allowed;
 }
 
 void SornWebPage::onNewWindowRequested(QWebEngineNewWindowRequest& request) {
   // The request is never opened in a page, so no second view is ever made.
-  try {
+  platform::dispatch::runGuarded([&] {
     coordinator_->createWebViewWith(webUrlOf(request.requestedUrl()), request.isUserInitiated(),
                                     [this](const std::string& serviceUrl) {
                                       // A fresh request: the method, body and headers of the
                                       // request's own are not kept.
                                       QtRequestLoader::load(*this, serviceUrl);
                                     });
-  } catch (...) {
-    // Nothing may unwind into the engine; no window is made either way.
-  }
+  });
 }
 
 void SornWebPage::onFeaturePermissionRequested(const QUrl& securityOrigin, Feature feature) {
   // Screen and window capture, and every other feature, are never the page's to have.
   bool granted = false;
   if (isMediaCapture(feature)) {
-    try {
+    // Denied when the decision fails, unless granted already.
+    platform::dispatch::runGuarded([&] {
       coordinator_->requestMediaCapturePermissionFor(
           webUrlOf(securityOrigin),
           [&](PermissionDecision decision) { granted = decision == PermissionDecision::grant; });
-    } catch (...) {
-      // Denied unless already granted.
-    }
+    });
   }
   setFeaturePermission(securityOrigin, feature, granted ? PermissionGrantedByUser : PermissionDeniedByUser);
 }

@@ -4,6 +4,8 @@
 
 #include <memory>
 
+#include "platform/dispatch/Guarded.h"
+
 namespace platform::dispatch {
 
 MainLoopQueue& MainLoopQueue::shared() {
@@ -16,11 +18,8 @@ void MainLoopQueue::post(std::function<void()> work) {
   g_idle_add_full(
       G_PRIORITY_DEFAULT,
       [](gpointer data) {
-        try {
-          (*static_cast<Work*>(data))();
-        } catch (...) {
-          // Nothing may unwind into the main loop; the work item is dropped.
-        }
+        // A work item that fails is dropped.
+        runGuarded([data] { (*static_cast<Work*>(data))(); });
         return G_SOURCE_REMOVE;
       },
       new Work(std::move(work)), [](gpointer data) { delete static_cast<Work*>(data); });

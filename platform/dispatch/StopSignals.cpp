@@ -4,15 +4,14 @@
 
 #include <csignal>
 
+#include "platform/dispatch/Guarded.h"
+
 namespace platform::dispatch {
 namespace {
 
 gboolean onSignal(gpointer stop) {
-  try {
-    (*static_cast<std::function<void()>*>(stop))();
-  } catch (...) {
-    // Nothing may unwind into GLib; a second signal asks again.
-  }
+  // A stop that fails is asked for again by a second signal.
+  runGuarded([stop] { (*static_cast<std::function<void()>*>(stop))(); });
   return G_SOURCE_CONTINUE;
 }
 

@@ -12,6 +12,7 @@
 #include <variant>
 #include <vector>
 
+#include "platform/dispatch/Guarded.h"
 #include "platform/http/HostNames.h"
 
 namespace platform::http {
@@ -110,12 +111,8 @@ std::size_t collectReply(char* data, std::size_t size, std::size_t count, void* 
     reply->overflowed = true;
     return 0;  // ends the transfer with CURLE_WRITE_ERROR
   }
-  try {
-    reply->body.append(data, bytes);
-  } catch (...) {
-    return 0;
-  }
-  return bytes;
+  // Out of memory ends the transfer as a write error too.
+  return platform::dispatch::runGuarded([&] { reply->body.append(data, bytes); }) ? bytes : 0;
 }
 
 // One lock per kind of shared data, as libcurl asks. Held only inside libcurl's short

@@ -1,5 +1,7 @@
 #include "platform/widgethost/FrameCoalescer.h"
 
+#include "platform/dispatch/Guarded.h"
+
 namespace platform::widgethost {
 
 FrameCoalescer::FrameCoalescer(GtkWidget* widget, std::function<void()> action)
@@ -17,11 +19,8 @@ gboolean FrameCoalescer::onTick(GtkWidget* /*widget*/, GdkFrameClock* /*clock*/,
   auto* coalescer = static_cast<FrameCoalescer*>(self);
   // Cleared first: a request the action itself makes waits for the next frame.
   coalescer->tick_ = 0;
-  try {
-    coalescer->action_();
-  } catch (...) {
-    // Nothing may unwind into GTK; the next request runs the action again.
-  }
+  // An action that fails runs again on the next request.
+  platform::dispatch::runGuarded([coalescer] { coalescer->action_(); });
   return G_SOURCE_REMOVE;
 }
 

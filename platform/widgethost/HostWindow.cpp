@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "platform/dispatch/Guarded.h"
 #include "platform/text/Translation.h"
 
 namespace platform::widgethost {
@@ -53,11 +54,8 @@ void HostWindow::present() { gtk_window_present(window_.get()); }
 void HostWindow::redraw() { gtk_widget_queue_draw(area_); }
 
 void HostWindow::draw(GtkDrawingArea* /*area*/, cairo_t* cairo, int width, int height, gpointer self) {
-  try {
-    static_cast<HostWindow*>(self)->paint(cairo, width, height);
-  } catch (...) {
-    // Nothing may unwind into GTK; the next frame draws again.
-  }
+  // A frame that fails to draw is drawn again with the next.
+  platform::dispatch::runGuarded([&] { static_cast<HostWindow*>(self)->paint(cairo, width, height); });
 }
 
 void HostWindow::paint(cairo_t* cairo, int width, int height) {

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cmath>
 
+#include "platform/dispatch/Guarded.h"
 #include "platform/widgethost/TimelineSchedule.h"
 
 namespace platform::widgethost {
@@ -71,17 +72,19 @@ void LiveTimelines::schedule() {
 gboolean LiveTimelines::onTimer(gpointer self) {
   auto* timelines = static_cast<LiveTimelines*>(self);
   timelines->timer_ = 0;
-  try {
-    const Date now = timelines->clock_.now();
-    for (std::size_t i = 0; i < timelines->slots_->size(); ++i) {
-      const Slot& slot = (*timelines->slots_)[i];
-      if (!slot.timeline || TimelineSchedule::reloadDue(*slot.timeline, now)) timelines->request(i);
-    }
-    timelines->show();
-  } catch (...) {
-    // A failing provider must not take the main loop down; the next look tries again.
-    if (timelines->timer_ == 0) timelines->schedule();
-  }
+  // A failing provider must not take the main loop down; the next look tries again.
+  platform::dispatch::runGuarded(
+      [timelines] {
+        const Date now = timelines->clock_.now();
+        for (std::size_t i = 0; i < timelines->slots_->size(); ++i) {
+          const Slot& slot = (*timelines->slots_)[i];
+          if (!slot.timeline || TimelineSchedule::reloadDue(*slot.timeline, now)) timelines->request(i);
+        }
+        timelines->show();
+      },
+      [timelines] {
+        if (timelines->timer_ == 0) timelines->schedule();
+      });
   return G_SOURCE_REMOVE;
 }
 

@@ -1,5 +1,7 @@
 #include "platform/widgethost/ReloadSignalListener.h"
 
+#include "platform/dispatch/Guarded.h"
+
 namespace platform::widgethost {
 
 ReloadSignalListener::ReloadSignalListener(std::function<void()> onReload) : onReload_(std::move(onReload)) {
@@ -22,11 +24,8 @@ ReloadSignalListener::~ReloadSignalListener() {
 void ReloadSignalListener::onSignal(GDBusConnection* /*connection*/, const gchar* /*sender*/,
                                     const gchar* /*path*/, const gchar* /*interface*/,
                                     const gchar* /*signal*/, GVariant* /*parameters*/, gpointer self) {
-  try {
-    static_cast<ReloadSignalListener*>(self)->onReload_();
-  } catch (...) {
-    // Nothing may unwind into GDBus; the next reload or the timeline's own date retries.
-  }
+  // A reload that fails is tried again by the next signal or the timeline's own date.
+  platform::dispatch::runGuarded([self] { static_cast<ReloadSignalListener*>(self)->onReload_(); });
 }
 
 }  // namespace platform::widgethost

@@ -13,6 +13,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/dispatch/Guarded.h"
 #include "platform/dispatch/WorkerPool.h"
 #include "platform/gobject/ObjectRef.h"
 #include "platform/screencast/extension/BroadcastLock.h"
@@ -199,12 +200,8 @@ void ExtensionHost::endBroadcast(const std::optional<std::string>& errorDescript
     std::fflush(stderr);
     if (indicator_) indicator_->showError(*errorDescription);
   }
-  try {
-    handler_->broadcastFinished();
-  } catch (...) {
-    // Nothing may escape into GLib; the broadcast is over either way.
-    exitStatus_ = 1;
-  }
+  // The broadcast is over either way; a handler that fails to finish makes it a failed one.
+  platform::dispatch::runGuarded([this] { handler_->broadcastFinished(); }, [this] { exitStatus_ = 1; });
   if (indicator_) indicator_->close();
   g_main_loop_quit(loop_);
 }
@@ -239,12 +236,11 @@ gboolean ExtensionHost::onPendingError(gpointer self) {
 GstFlowReturn ExtensionHost::onNewSample(GstAppSink* sink, gpointer self) {
   GstSample* sample = gst_app_sink_pull_sample(sink);
   if (sample == nullptr) return GST_FLOW_OK;
-  try {
+  // A frame whose handling fails is lost.
+  platform::dispatch::runGuarded([&] {
     static_cast<ExtensionHost*>(self)->handler_->processSampleBuffer(adoptGstSample(sample),
                                                                      SampleBufferType::video);
-  } catch (...) {
-    // Nothing may escape into GStreamer; this frame is lost.
-  }
+  });
   return GST_FLOW_OK;
 }
 

@@ -5,6 +5,8 @@
 #include <system_error>
 #include <utility>
 
+#include "platform/dispatch/Guarded.h"
+
 namespace platform::screencast {
 
 using gobject::ObjectRef;
@@ -65,11 +67,8 @@ void IndicatorProcess::onLine(GObject* source, GAsyncResult* result, gpointer se
   const bool stop = std::string_view(line, length) == "stop";
   g_free(line);
   auto* indicator = static_cast<IndicatorProcess*>(self);
-  try {
-    if (stop && indicator->onStop_) indicator->onStop_();
-  } catch (...) {
-    // Nothing may escape into GLib; the broadcast goes on without this press.
-  }
+  // A press whose handling fails is lost; the broadcast goes on.
+  if (stop && indicator->onStop_) platform::dispatch::runGuarded([indicator] { indicator->onStop_(); });
   if (!g_cancellable_is_cancelled(indicator->cancellable_.get())) indicator->readNextLine();
 }
 

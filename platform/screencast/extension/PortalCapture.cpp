@@ -5,6 +5,7 @@
 #include <optional>
 #include <utility>
 
+#include "platform/dispatch/Guarded.h"
 #include "platform/screencast/extension/CaptureSource.h"
 
 namespace platform::screencast {
@@ -33,15 +34,6 @@ std::string sessionPathPrefix(GDBusConnection* bus) {
   return std::string(kPortalPath) + "/session/" + sender + "/";
 }
 
-// Nothing may escape into GLib: the broadcast ends through the callbacks or not at all.
-template <typename Body>
-void withoutEscaping(Body&& body) {
-  try {
-    body();
-  } catch (...) {
-  }
-}
-
 }  // namespace
 
 PortalCapture::PortalCapture(RestoreTokenFile tokenFile, Callbacks callbacks)
@@ -64,7 +56,7 @@ void PortalCapture::start() {
 
 void PortalCapture::onPortalProbed(GObject* bus, GAsyncResult* result, gpointer pending) {
   const std::unique_ptr<Pending> self(static_cast<Pending*>(pending));
-  withoutEscaping([&] {
+  platform::dispatch::runGuarded([&] {
     g_autoptr(GError) error = nullptr;
     g_autoptr(GVariant) version = g_dbus_connection_call_finish(G_DBUS_CONNECTION(bus), result, &error);
     if ((*self)->closed_) return;
@@ -86,7 +78,7 @@ void PortalCapture::requestSession(bool withToken) {
 
 void PortalCapture::onSessionCreated(GObject* portal, GAsyncResult* result, gpointer pending) {
   const std::unique_ptr<Pending> self(static_cast<Pending*>(pending));
-  withoutEscaping([&] {
+  platform::dispatch::runGuarded([&] {
     g_autoptr(GError) error = nullptr;
     auto session = ObjectRef<XdpSession>::adopt(
         xdp_portal_create_screencast_session_finish(XDP_PORTAL(portal), result, &error));
@@ -113,7 +105,7 @@ void PortalCapture::onSessionCreated(GObject* portal, GAsyncResult* result, gpoi
 
 void PortalCapture::onSessionStarted(GObject* session, GAsyncResult* result, gpointer pending) {
   const std::unique_ptr<Pending> self(static_cast<Pending*>(pending));
-  withoutEscaping([&] {
+  platform::dispatch::runGuarded([&] {
     g_autoptr(GError) error = nullptr;
     const bool started = xdp_session_start_finish(XDP_SESSION(session), result, &error) != FALSE;
     auto& capture = **self;
@@ -160,7 +152,7 @@ void PortalCapture::watchClosed() {
 void PortalCapture::onSessionClosed(GDBusConnection* bus, const gchar* /*sender*/, const gchar* path,
                                     const gchar* /*interface*/, const gchar* /*signal*/,
                                     GVariant* /*parameters*/, gpointer capture) {
-  withoutEscaping([&] {
+  platform::dispatch::runGuarded([&] {
     auto self = static_cast<std::weak_ptr<PortalCapture>*>(capture)->lock();
     if (!self || self->closed_ || !g_str_has_prefix(path, sessionPathPrefix(bus).c_str())) return;
     auto report = self->callbacks_.closed;

@@ -1,5 +1,7 @@
 #include "platform/screencast/picker/BroadcastChooserSheet.h"
 
+#include "platform/dispatch/Guarded.h"
+
 namespace platform::screencast {
 namespace {
 
@@ -139,11 +141,8 @@ void BroadcastChooserSheet::start() {
 }
 
 void BroadcastChooserSheet::onStartClicked(GtkButton* /*button*/, gpointer sheet) {
-  try {
-    static_cast<BroadcastChooserSheet*>(sheet)->start();
-  } catch (...) {
-    // Out of memory while building the argument list: the sheet stays open as it was.
-  }
+  // Out of memory while building the argument list: the sheet stays open as it was.
+  platform::dispatch::runGuarded([sheet] { static_cast<BroadcastChooserSheet*>(sheet)->start(); });
 }
 
 void BroadcastChooserSheet::destroy(gpointer sheet) { delete static_cast<BroadcastChooserSheet*>(sheet); }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <string>
 
+#include "platform/dispatch/Guarded.h"
 #include "platform/screencast/picker/BroadcastChooserSheet.h"
 
 namespace platform::screencast {
@@ -59,11 +60,8 @@ void showSheet(PickerView* self) {
 }
 
 void onButtonClicked(GtkButton* /*button*/, gpointer picker) {
-  try {
-    showSheet(asPicker(picker));
-  } catch (...) {
-    // Out of memory: no sheet, as if the press had not happened.
-  }
+  // Out of memory: no sheet, as if the press had not happened.
+  platform::dispatch::runGuarded([picker] { showSheet(asPicker(picker)); });
 }
 
 void setProperty(GObject* object, guint id, const GValue* value, GParamSpec* pspec) {

@@ -6,6 +6,8 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "platform/dispatch/Guarded.h"
+
 namespace platform::screencast {
 namespace {
 
@@ -83,11 +85,8 @@ void QtBroadcastChooserSheet::fill() {
   if (choice_.offersStart()) {
     QPushButton* start = makeButton(_(Choice::kStartLabel), Choice::kStartWidget);
     connect(start, &QPushButton::clicked, this, [this] {
-      try {
-        this->start();
-      } catch (...) {
-        // Out of memory while building the argument list: the sheet stays open as it was.
-      }
+      // Out of memory while building the argument list: the sheet stays open as it was.
+      platform::dispatch::runGuarded([this] { this->start(); });
     });
     buttons->addWidget(start);
     defaultButton = start;

@@ -3,6 +3,7 @@
 #include <QPushButton>
 #include <algorithm>
 
+#include "platform/dispatch/Guarded.h"
 #include "platform/screencast/picker/QtBroadcastChooserSheet.h"
 
 namespace platform::screencast {
@@ -10,11 +11,8 @@ namespace platform::screencast {
 QtBroadcastPickerView::QtBroadcastPickerView(QWidget* parent)
     : QWidget(parent), button_(new QPushButton(this)) {
   connect(button_, &QPushButton::clicked, this, [this] {
-    try {
-      showSheet();
-    } catch (...) {
-      // Out of memory: no sheet, as if the press had not happened.
-    }
+    // Out of memory: no sheet, as if the press had not happened.
+    platform::dispatch::runGuarded([this] { showSheet(); });
   });
 }
 
