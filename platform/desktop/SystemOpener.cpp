@@ -24,13 +24,10 @@ SystemOpener& SystemOpener::shared() {
 void SystemOpener::openExternally(const std::string& url) {
   // Not g_uri_peek_scheme: it interns every scheme it sees for the life of the process,
   // so a page could grow the app's memory without bound with made-up schemes.
-  char* parsedScheme = g_uri_parse_scheme(url.c_str());
+  g_autofree char* parsedScheme = g_uri_parse_scheme(url.c_str());
   if (parsedScheme == nullptr) return;
-  char* scheme = g_ascii_strdown(parsedScheme, -1);
-  const bool allowed = leavesTheApp(scheme);
-  g_free(scheme);
-  g_free(parsedScheme);
-  if (!allowed) return;
+  g_autofree char* scheme = g_ascii_strdown(parsedScheme, -1);
+  if (!leavesTheApp(scheme)) return;
   g_autoptr(GError) error = nullptr;
   if (g_app_info_launch_default_for_uri(url.c_str(), nullptr, &error) == FALSE)
     g_debug("no program opened %s: %s", url.c_str(), error->message);

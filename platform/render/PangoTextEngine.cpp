@@ -16,12 +16,11 @@ using FontOptions = std::unique_ptr<cairo_font_options_t, decltype(&cairo_font_o
 constexpr const char* kFallbackFamily = "sans-serif";
 
 std::set<std::string, std::less<>> installedFamilies(PangoFontMap* fontMap) {
-  PangoFontFamily** families = nullptr;
+  g_autofree PangoFontFamily** families = nullptr;
   int count = 0;
   pango_font_map_list_families(fontMap, &families, &count);
   std::set<std::string, std::less<>> names;
   for (int i = 0; i < count; ++i) names.emplace(pango_font_family_get_name(families[i]));
-  g_free(families);
   return names;
 }
 

@@ -33,11 +33,10 @@ constexpr const char* kDescription = N_(
 // The arguments the process was started with, program name first. The extension's
 // entry takes none, so they come from the kernel.
 std::vector<std::string> processArguments() {
-  gchar* contents = nullptr;
+  g_autofree gchar* contents = nullptr;
   gsize length = 0;
   if (g_file_get_contents("/proc/self/cmdline", &contents, &length, nullptr) == FALSE) return {};
   const std::string all(contents, length);
-  g_free(contents);
   std::vector<std::string> arguments;
   std::size_t start = 0;
   while (start < all.size()) {

@@ -28,10 +28,9 @@ namespace {
 
 using gobject::ObjectRef;
 
-std::string captureFailure(GError* error) {
+std::string captureFailure(const GError* error) {
   g_autofree gchar* text =
       g_strdup_printf(_("Screen capture failed: %s"), error != nullptr ? error->message : _("unknown error"));
-  g_clear_error(&error);
   return text;
 }
 
@@ -148,35 +147,27 @@ void ExtensionHost::startPortalCapture() {
 }
 
 std::optional<std::string> ExtensionHost::startCapture(const std::string& description) {
-  GError* error = nullptr;
-  GstElement* pipeline = gst_parse_launch(description.c_str(), &error);
-  if (pipeline == nullptr || error != nullptr) {
-    if (pipeline != nullptr) gst_object_unref(gst_object_ref_sink(pipeline));
-    return captureFailure(error);
-  }
-  pipeline_ = ObjectRef<GstElement>::retain(pipeline);
+  g_autoptr(GError) error = nullptr;
+  // The parsed pipeline is floating: taken over (sunk) here, whatever comes next.
+  auto pipeline = ObjectRef<GstElement>::retain(gst_parse_launch(description.c_str(), &error));
+  if (!pipeline || error != nullptr) return captureFailure(error);
+  pipeline_ = std::move(pipeline);
 
-  GstElement* sink = gst_bin_get_by_name(GST_BIN(pipeline_.get()), "sink");
-  if (sink == nullptr || !GST_IS_APP_SINK(sink)) {
-    if (sink != nullptr) gst_object_unref(sink);
+  g_autoptr(GstElement) sink = gst_bin_get_by_name(GST_BIN(pipeline_.get()), "sink");
+  if (sink == nullptr || !GST_IS_APP_SINK(sink))
     return std::string(_("Screen capture failed: the capture has no sample sink"));
-  }
   GstAppSinkCallbacks callbacks{};
   callbacks.new_sample = &ExtensionHost::onNewSample;
   gst_app_sink_set_callbacks(GST_APP_SINK(sink), &callbacks, this, nullptr);
-  gst_object_unref(sink);
 
-  GstBus* bus = gst_element_get_bus(pipeline_.get());
+  g_autoptr(GstBus) bus = gst_element_get_bus(pipeline_.get());
   sources_.push_back(gst_bus_add_watch(bus, &ExtensionHost::onBusMessage, this));
   if (gst_element_set_state(pipeline_.get(), GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE) {
-    GstMessage* message = gst_bus_pop_filtered(bus, GST_MESSAGE_ERROR);
-    GError* failure = nullptr;
+    g_autoptr(GstMessage) message = gst_bus_pop_filtered(bus, GST_MESSAGE_ERROR);
+    g_autoptr(GError) failure = nullptr;
     if (message != nullptr) gst_message_parse_error(message, &failure, nullptr);
-    if (message != nullptr) gst_message_unref(message);
-    gst_object_unref(bus);
     return captureFailure(failure);
   }
-  gst_object_unref(bus);
   return std::nullopt;
 }
 
@@ -214,12 +205,11 @@ void ExtensionHost::finishBroadcastWithError(const BroadcastError& error) {
   }
   // Handled on the main loop, never inside the caller (which may be the started
   // callback itself). The source keeps the host alive until it has run or is dropped.
-  GSource* source = g_idle_source_new();
+  g_autoptr(GSource) source = g_idle_source_new();
   g_source_set_callback(source, &ExtensionHost::onPendingError,
                         new std::shared_ptr<ExtensionHost>(shared_from_this()),
                         [](gpointer host) { delete static_cast<std::shared_ptr<ExtensionHost>*>(host); });
   g_source_attach(source, nullptr);
-  g_source_unref(source);
 }
 
 gboolean ExtensionHost::onPendingError(gpointer self) {
@@ -249,7 +239,7 @@ gboolean ExtensionHost::onBusMessage(GstBus* /*bus*/, GstMessage* message, gpoin
   if (GST_MESSAGE_TYPE(message) == GST_MESSAGE_EOS) {
     host.endBroadcast(std::nullopt);
   } else if (GST_MESSAGE_TYPE(message) == GST_MESSAGE_ERROR) {
-    GError* error = nullptr;
+    g_autoptr(GError) error = nullptr;
     gst_message_parse_error(message, &error, nullptr);
     host.endBroadcast(captureFailure(error));
   }

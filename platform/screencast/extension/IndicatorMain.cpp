@@ -64,7 +64,8 @@ void readNextLine(Indicator& indicator);
 void onLine(GObject* source, GAsyncResult* result, gpointer data) {
   auto& indicator = *static_cast<Indicator*>(data);
   gsize length = 0;
-  char* line = g_data_input_stream_read_line_finish(G_DATA_INPUT_STREAM(source), result, &length, nullptr);
+  g_autofree char* line =
+      g_data_input_stream_read_line_finish(G_DATA_INPUT_STREAM(source), result, &length, nullptr);
   if (line == nullptr) {
     // The extension let go of the indicator; an error stays until it is dismissed.
     if (!indicator.showingError) quit(indicator);
@@ -72,11 +73,9 @@ void onLine(GObject* source, GAsyncResult* result, gpointer data) {
   }
   constexpr const char* kErrorPrefix = "error ";
   if (std::strncmp(line, kErrorPrefix, std::strlen(kErrorPrefix)) == 0) {
-    char* description = g_strcompress(line + std::strlen(kErrorPrefix));
+    g_autofree char* description = g_strcompress(line + std::strlen(kErrorPrefix));
     showError(indicator, description);
-    g_free(description);
   }
-  g_free(line);
   readNextLine(indicator);
 }
 

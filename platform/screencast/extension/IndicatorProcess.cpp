@@ -25,12 +25,9 @@ std::unique_ptr<IndicatorProcess> IndicatorProcess::spawn(const std::string& pro
   // error) must not hold the pipes of whoever started the extension.
   auto flags = static_cast<GSubprocessFlags>(G_SUBPROCESS_FLAGS_STDIN_PIPE | G_SUBPROCESS_FLAGS_STDOUT_PIPE |
                                              G_SUBPROCESS_FLAGS_STDERR_SILENCE);
-  GError* error = nullptr;
+  g_autoptr(GError) error = nullptr;
   auto process = ObjectRef<GSubprocess>::adopt(g_subprocess_newv(argv.data(), flags, &error));
-  if (!process) {
-    g_clear_error(&error);
-    return nullptr;
-  }
+  if (!process) return nullptr;
   auto indicator =
       std::unique_ptr<IndicatorProcess>(new IndicatorProcess(std::move(process), std::move(onStop)));
   indicator->readNextLine();
@@ -56,16 +53,13 @@ void IndicatorProcess::readNextLine() {
 }
 
 void IndicatorProcess::onLine(GObject* source, GAsyncResult* result, gpointer self) {
-  GError* error = nullptr;
+  g_autoptr(GError) error = nullptr;
   gsize length = 0;
-  char* line = g_data_input_stream_read_line_finish(G_DATA_INPUT_STREAM(source), result, &length, &error);
-  if (line == nullptr) {
-    // End of output or cancelled: the indicator has gone, or so has this object.
-    g_clear_error(&error);
-    return;
-  }
+  g_autofree char* line =
+      g_data_input_stream_read_line_finish(G_DATA_INPUT_STREAM(source), result, &length, &error);
+  // No line at the end of output or when cancelled: the indicator has gone, or so has this object.
+  if (line == nullptr) return;
   const bool stop = std::string_view(line, length) == "stop";
-  g_free(line);
   auto* indicator = static_cast<IndicatorProcess*>(self);
   // A press whose handling fails is lost; the broadcast goes on.
   if (stop && indicator->onStop_) platform::dispatch::runGuarded([indicator] { indicator->onStop_(); });
@@ -74,9 +68,8 @@ void IndicatorProcess::onLine(GObject* source, GAsyncResult* result, gpointer se
 
 void IndicatorProcess::showError(const std::string& description) {
   if (closed_) return;
-  char* escaped = g_strescape(description.c_str(), nullptr);
-  std::string line = std::string("error ") + escaped + "\n";
-  g_free(escaped);
+  g_autofree char* escaped = g_strescape(description.c_str(), nullptr);
+  const std::string line = std::string("error ") + escaped + "\n";
   GOutputStream* input = g_subprocess_get_stdin_pipe(process_.get());
   g_output_stream_write_all(input, line.data(), line.size(), nullptr, nullptr, nullptr);
   close();
