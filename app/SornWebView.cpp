@@ -144,8 +144,8 @@ gboolean onPermissionRequest(WebKitWebView* webView, WebKitPermissionRequest* re
   bool answered = false;
   platform::dispatch::runGuarded(
       [&] {
-        // WebKitGTK does not say which origin asks for user media, so the page the web view
-        // shows stands for it. Frames of foreign hosts cannot be that page: the navigation
+        // WebKitGTK does not say which origin asks for user media, so the request counts as
+        // the shown page's. Frames of foreign hosts cannot be that page: the navigation
         // policy never lets one load, and they would need the page's permission policy too.
         const auto page = parseWebUrl(webkit_web_view_get_uri(webView));
         coordinatorOf(data).requestMediaCapturePermissionFor(page, [&](PermissionDecision decision) {

@@ -120,7 +120,7 @@ void expectEvents(const std::vector<std::string>& expected, const std::string& w
 
 }  // namespace
 
-// Stands in for GIO's launcher, which the desktop opener calls: nothing is started,
+// Replaces GIO's launcher, which the desktop opener calls: nothing is started,
 // and what would have been opened is noted.
 extern "C" gboolean g_app_info_launch_default_for_uri(const char* uri, GAppLaunchContext* /*context*/,
                                                       GError** /*error*/) {
