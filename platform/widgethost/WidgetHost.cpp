@@ -79,6 +79,8 @@ void runWindow(const WidgetBundle& bundle) {
 
 void runWidgetHost(const WidgetBundle& bundle) {
   std::setlocale(LC_ALL, "");
+  // GTK names the window's class (WM_CLASS) after it, which the desktop entries match.
+  g_set_prgname(kProgram);
   const auto parsed = HostOptions::parse(processArguments());
   if (const auto* error = std::get_if<std::string>(&parsed)) {
     std::cerr << kProgram << ": " << *error << '\n' << HostOptions::usage();
