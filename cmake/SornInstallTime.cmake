@@ -1,6 +1,6 @@
 # Run by `cmake --install`, where CMAKE_INSTALL_PREFIX is the prefix actually installed to
-# (the configured one or --prefix) and file(INSTALL) adds DESTDIR and lists each file in
-# install_manifest.txt.
+# (the configured one or --prefix), DESTDIR goes before it, and each file installed is listed
+# in CMAKE_INSTALL_MANIFEST_FILES (without DESTDIR) for install_manifest.txt.
 
 # The folder where sessions start the programs of this prefix from (XDG autostart).
 function(sorn_autostart_dir out override)
@@ -28,9 +28,10 @@ function(sorn_autostart_dir out override)
   set(${out} "${dir}" PARENT_SCOPE)
 endfunction()
 
-# Installs desktop entry SOURCE through STAGED (a build-tree file) into DESTINATION, an
-# install directory, or with AUTOSTART into the autostart folder.
-function(sorn_install_desktop_entry source staged bindir destination autostart autostart_override)
+# Installs desktop entry SOURCE as NAME into DESTINATION, an install directory, or with
+# AUTOSTART into the autostart folder. Written straight there, not staged in the build tree,
+# which an install run with sudo would leave owned by root.
+function(sorn_write_desktop_entry source name bindir destination autostart autostart_override)
   if(autostart)
     sorn_autostart_dir(destination "${autostart_override}")
   elseif(NOT IS_ABSOLUTE "${destination}")
@@ -41,8 +42,9 @@ function(sorn_install_desktop_entry source staged bindir destination autostart a
   endif()
   file(READ "${source}" entry)
   string(REGEX REPLACE "(^|\n)(Exec=)([^/\n])" "\\1\\2${bindir}/\\3" entry "${entry}")
-  file(WRITE "${staged}" "${entry}")
-  file(INSTALL DESTINATION "${destination}" TYPE FILE FILES "${staged}")
-  # file(INSTALL) lists the file for install_manifest.txt in this function's scope only.
+  set(installed "${destination}/${name}")
+  message(STATUS "Installing: $ENV{DESTDIR}${installed}")
+  file(WRITE "$ENV{DESTDIR}${installed}" "${entry}")
+  list(APPEND CMAKE_INSTALL_MANIFEST_FILES "${installed}")
   set(CMAKE_INSTALL_MANIFEST_FILES "${CMAKE_INSTALL_MANIFEST_FILES}" PARENT_SCOPE)
 endfunction()
