@@ -41,7 +41,7 @@ void SampleHandler::broadcastStartedWithSetupInfo(
   if (!credentials) {
     // No broadcast runs now, whatever an earlier one that was killed left stored.
     setScreenActive(false);
-    finishBroadcastWithError({kBroadcastErrorDomain, kNoCredentialsErrorCode, kNoCredentialsDescription});
+    finishBroadcastWithError({kBroadcastErrorDomain, kNoCredentialsErrorCode, _(kNoCredentialsDescription)});
     return;
   }
   setScreenActive(true);

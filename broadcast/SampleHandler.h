@@ -11,14 +11,15 @@
 #include "broadcast/signaling/RequestError.h"
 #include "broadcast/signaling/ScreenShareSignaling.h"
 #include "platform/screencast/extension/BroadcastSampleHandler.h"
+#include "platform/text/Translation.h"
 
 namespace broadcast {
 
-// The refusal when no voice channel is joined.
+// The refusal when no voice channel is joined; its description is shown translated.
 inline constexpr const char* kBroadcastErrorDomain = "com.tarnwell.sorn.broadcast";
 inline constexpr std::int64_t kNoCredentialsErrorCode = 1;
 inline constexpr const char* kNoCredentialsDescription =
-    "Join a Sorn voice channel before sharing your screen.";
+    N_("Join a Sorn voice channel before sharing your screen.");
 // How long the finish callback waits for the close request.
 inline constexpr std::chrono::milliseconds kCloseWaitLimit{2000};
 // How long requests of a finished broadcast may still run: an open that was out at

@@ -1,6 +1,6 @@
 #include "widgets/StreakWidget.h"
 
-#include "widgets/Localization.h"
+#include "platform/text/Translation.h"
 #include "widgets/StatsProvider.h"
 #include "widgets/StreakWidgetView.h"
 
@@ -12,8 +12,8 @@ using platform::widgethost::WidgetFamily;
 StaticConfiguration StreakWidget::body() const {
   return StaticConfiguration(kind, std::make_shared<const StatsProvider>(),
                              [](const StatsEntry& entry) { return StreakWidgetView{entry}.body(); })
-      .configurationDisplayName(localized("Sorn Streak"))
-      .description(localized("Your current daily activity streak."))
+      .configurationDisplayName(_("Sorn Streak"))
+      .description(_("Your current daily activity streak."))
       .supportedFamilies({WidgetFamily::systemSmall});
 }
 

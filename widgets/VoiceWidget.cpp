@@ -1,6 +1,6 @@
 #include "widgets/VoiceWidget.h"
 
-#include "widgets/Localization.h"
+#include "platform/text/Translation.h"
 #include "widgets/StatsProvider.h"
 #include "widgets/VoiceWidgetView.h"
 
@@ -12,8 +12,8 @@ using platform::widgethost::WidgetFamily;
 StaticConfiguration VoiceWidget::body() const {
   return StaticConfiguration(kind, std::make_shared<const StatsProvider>(),
                              [](const StatsEntry& entry) { return VoiceWidgetView{entry}.body(); })
-      .configurationDisplayName(localized("Sorn Voice Time"))
-      .description(localized("Total time you've spent in voice, plus your streak."))
+      .configurationDisplayName(_("Sorn Voice Time"))
+      .description(_("Total time you've spent in voice, plus your streak."))
       .supportedFamilies({WidgetFamily::systemSmall, WidgetFamily::systemMedium});
 }
 

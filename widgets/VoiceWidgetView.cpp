@@ -3,7 +3,7 @@
 #include <array>
 #include <charconv>
 
-#include "widgets/Localization.h"
+#include "platform/text/Translation.h"
 #include "widgets/WidgetBackground.h"
 #include "widgets/WidgetPalette.h"
 
@@ -15,9 +15,8 @@ namespace {
 
 // A count of days as "7d", "-3d".
 std::string daysText(std::int64_t days) {
-  std::array<char, 24> digits{};
-  const auto result = std::to_chars(digits.data(), digits.data() + digits.size(), days);
-  return std::string(digits.data(), result.ptr) + "d";
+  // TRANSLATORS: a count of days in a small label, as in "7d".
+  return platform::text::translateFilling(N_("%sd"), "%s", days);
 }
 
 }  // namespace
@@ -28,10 +27,11 @@ std::string voiceTimeText(const WidgetStats& stats) {
     const double hours = static_cast<double>(stats.voiceSeconds) / 3600.0;
     const auto result =
         std::to_chars(text.data(), text.data() + text.size(), hours, std::chars_format::fixed, 1);
-    return std::string(text.data(), result.ptr) + "h";
+    // TRANSLATORS: hours of voice time, as in "1.5h".
+    return platform::text::translateFilling(N_("%sh"), "%s", std::string_view(text.data(), result.ptr));
   }
-  const auto result = std::to_chars(text.data(), text.data() + text.size(), stats.voiceSeconds / 60);
-  return std::string(text.data(), result.ptr) + "m";
+  // TRANSLATORS: minutes of voice time, as in "45m".
+  return platform::text::translateFilling(N_("%sm"), "%s", stats.voiceSeconds / 60);
 }
 
 View statPill(const std::string& label, const std::string& value) {
@@ -56,7 +56,7 @@ View VoiceWidgetView::body() const {
                              5,
                              {
                                  Image::systemName("waveform").foregroundStyle(WidgetPalette::accent),
-                                 Text(localized("VOICE TIME"))
+                                 Text(_("VOICE TIME"))
                                      .font(Font::system(10, FontWeight::heavy))
                                      .foregroundStyle(WidgetPalette::mutedText)
                                      .kerning(0.6),
@@ -73,8 +73,8 @@ View VoiceWidgetView::body() const {
                       HStack{VerticalAlignment::center,
                              10,
                              {
-                                 statPill("Streak", daysText(entry.stats.streakDays)),
-                                 statPill("Best", daysText(entry.stats.bestStreak)),
+                                 statPill(_("Streak"), daysText(entry.stats.streakDays)),
+                                 statPill(_("Best"), daysText(entry.stats.bestStreak)),
                              }},
                       Spacer{0},
                   }})

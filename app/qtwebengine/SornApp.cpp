@@ -6,17 +6,22 @@
 #include <gio/gio.h>
 
 #include <QApplication>
+#include <QCommandLineParser>
 #include <QIcon>
 #include <QPalette>
 #include <QStyleFactory>
 #include <QVBoxLayout>
 #include <QWidget>
+#include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <optional>
 #include <string>
 
+#include "app/CommandLine.h"
 #include "app/qtwebengine/QtRootView.h"
 #include "platform/gobject/ObjectRef.h"
+#include "platform/text/CommandLine.h"
 
 namespace app {
 namespace {
@@ -54,9 +59,45 @@ void raise(QWidget& window) {
   window.activateWindow();
 }
 
+// The exit status when the command line asks for no window (--help, --version) or is
+// wrong. Read by a core application of its own before anything else starts, so that it
+// answers without a display and never hands over to a running app; the engine only
+// sets itself up under the QApplication that follows.
+std::optional<int> answerCommandLine(int& argc, char** argv) {
+  const QCoreApplication commandLine(argc, argv);
+  QCommandLineParser parser;
+  parser.setApplicationDescription(QString::fromUtf8(_(kDescription)));
+  const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
+                                QString::fromUtf8(_(kHelpOptionDescription)));
+  const QCommandLineOption version({QStringLiteral("v"), QStringLiteral("version")},
+                                   QString::fromUtf8(platform::text::versionOptionDescription()));
+  parser.addOption(help);
+  parser.addOption(version);
+  if (!parser.parse(QCoreApplication::arguments())) {
+    platform::text::printCommandLineError(kProgramName, parser.errorText().toStdString());
+    return 1;
+  }
+  if (!parser.positionalArguments().isEmpty()) {
+    platform::text::printUnexpectedArgument(kProgramName, parser.positionalArguments().constFirst().toStdString());
+    return 1;
+  }
+  if (parser.isSet(version)) {
+    platform::text::printVersion(kProgramName);
+    return 0;
+  }
+  if (parser.isSet(help)) {
+    std::fputs(parser.helpText().toLocal8Bit().constData(), stdout);
+    return 0;
+  }
+  return std::nullopt;
+}
+
 }  // namespace
 
 int SornApp::main(int argc, char** argv) {
+  platform::text::initTranslations();
+  if (const auto status = answerCommandLine(argc, argv)) return *status;
+
   // A second start hands over to the running app, which raises its window, and ends here
   // before any engine is started.
   auto application = platform::gobject::ObjectRef<GApplication>::adopt(

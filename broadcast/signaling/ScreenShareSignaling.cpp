@@ -4,6 +4,7 @@
 
 #include "broadcast/signaling/PathSegment.h"
 #include "platform/http/HttpTransport.h"
+#include "platform/text/Translation.h"
 
 namespace broadcast {
 
@@ -39,12 +40,12 @@ Outcome<nlohmann::json> ScreenShareSignaling::postJSON(const std::string& path,
   } catch (const nlohmann::json::exception&) {
     // Text that is not UTF-8 cannot be written as JSON; nothing is sent.
     return RequestError{TransportError{TransportError::Kind::invalidRequest,
-                                       "The request body could not be encoded as JSON."}};
+                                       _("The request body could not be encoded as JSON.")}};
   }
 
   auto* transport = platform::http::sharedTransport();
   if (transport == nullptr) {
-    return RequestError{TransportError{TransportError::Kind::failed, "No HTTP session is available."}};
+    return RequestError{TransportError{TransportError::Kind::failed, _("No HTTP session is available.")}};
   }
   auto result = transport->post(request);
   if (auto* failure = std::get_if<TransportError>(&result)) return RequestError{std::move(*failure)};

@@ -2,6 +2,8 @@
 
 #include <utility>
 
+#include "platform/text/Translation.h"
+
 namespace broadcast {
 
 SignalError::SignalError(Kind kind, std::int64_t code, std::string message, std::string text)
@@ -11,14 +13,18 @@ SignalError SignalError::http(std::int64_t code, std::string message) {
   return SignalError(Kind::http, code, std::move(message), {});
 }
 
-SignalError SignalError::malformed(std::string text) { return SignalError(Kind::malformed, 0, {}, std::move(text)); }
+SignalError SignalError::malformed(std::string text) {
+  return SignalError(Kind::malformed, 0, {}, std::move(text));
+}
 
 std::string SignalError::errorDescription() const {
   switch (kind_) {
     case Kind::http:
-      return message_.empty() ? "Request failed (" + std::to_string(code_) + ")" : message_;
+      return message_.empty()
+                 ? platform::text::translateFilling(N_("Request failed (%s)"), "%s", std::to_string(code_))
+                 : message_;
     case Kind::malformed:
-      return "Unexpected response: " + text_;
+      return platform::text::translateFilling(N_("Unexpected response: %s"), "%s", text_);
   }
   return {};
 }

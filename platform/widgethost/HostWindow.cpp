@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "platform/text/Translation.h"
+
 namespace platform::widgethost {
 namespace {
 
@@ -30,7 +32,7 @@ HostWindow::HostWindow(const LiveTimelines& timelines)
   // GTK keeps top-level windows alive itself; the reference here keeps ours until we
   // destroy it.
   window_ = gobject::ObjectRef<GtkWindow>::retain(GTK_WINDOW(gtk_window_new()));
-  gtk_window_set_title(window_.get(), "Sorn Widgets");
+  gtk_window_set_title(window_.get(), _("Sorn Widgets"));
   area_ = gtk_drawing_area_new();
   const int width = static_cast<int>(std::ceil(screen_.size.width));
   const int height = static_cast<int>(std::ceil(screen_.size.height));

@@ -3,24 +3,32 @@
 #include <glib-unix.h>
 #include <gtk/gtk.h>
 
-#include <clocale>
+#include <array>
 #include <csignal>
 #include <cstdlib>
-#include <iostream>
 #include <string>
+#include <variant>
 #include <vector>
 
 #include "platform/widgethost/HostOptions.h"
 #include "platform/widgethost/LiveHost.h"
 #include "platform/widgethost/SnapshotWriter.h"
 #include "platform/widgethost/WidgetBundle.h"
+#include "platform/text/CommandLine.h"
+#include "platform/text/Translation.h"
 
 namespace platform::widgethost {
 namespace {
 
 constexpr const char* kProgram = "sorn-widgets";
+constexpr int kUsageStatus = 2;
+constexpr const char* kDescription = N_(
+    "The Sorn widget host: shows the voice-time and streak widgets, drawn from the statistics the Sorn app "
+    "stores, in a window of their own. It refreshes them every hour and at once when the app stores new "
+    "statistics. With --snapshot or --gallery it writes each placed widget as a PNG file "
+    "(<kind>-<family>.png) and exits without a display.");
 
-// The arguments the process was started with, program name left out. The extension's
+// The arguments the process was started with, program name first. The extension's
 // entry takes none, so they come from the kernel.
 std::vector<std::string> processArguments() {
   gchar* contents = nullptr;
@@ -36,12 +44,60 @@ std::vector<std::string> processArguments() {
     if (end == std::string::npos) break;
     start = end + 1;
   }
-  if (!arguments.empty()) arguments.erase(arguments.begin());
   return arguments;
 }
 
+// The options, or the exit status when the command line asks for nothing to be shown
+// (--help, --version) or is wrong.
+std::variant<HostOptions, int> readCommandLine(const std::vector<std::string>& arguments) {
+  g_autofree gchar* snapshot = nullptr;
+  g_autofree gchar* gallery = nullptr;
+  gboolean printVersion = FALSE;
+  const std::array<GOptionEntry, 4> entries = {{
+      {"snapshot", 0, 0, G_OPTION_ARG_FILENAME, &snapshot,
+       _("Write <kind>-<family>.png for each placed widget and exit"), _("DIR")},
+      {"gallery", 0, 0, G_OPTION_ARG_FILENAME, &gallery,
+       _("The same with the widget gallery's preview content"), _("DIR")},
+      {"version", 'v', 0, G_OPTION_ARG_NONE, &printVersion, platform::text::versionOptionDescription(), nullptr},
+      GOptionEntry{},
+  }};
+  g_autoptr(GOptionContext) context = g_option_context_new(nullptr);
+  g_option_context_add_main_entries(context, entries.data(), nullptr);
+  g_option_context_set_summary(context, _(kDescription));
+  // Parsing takes out what it reads; the program name and anything unread stay.
+  g_auto(GStrv) remaining = g_new0(gchar*, arguments.size() + 1);
+  for (std::size_t i = 0; i < arguments.size(); ++i) remaining[i] = g_strdup(arguments[i].c_str());
+  g_autoptr(GError) error = nullptr;
+  if (g_option_context_parse_strv(context, &remaining, &error) == FALSE) {
+    platform::text::printCommandLineError(kProgram, error->message);
+    return kUsageStatus;
+  }
+  if (remaining[0] != nullptr && remaining[1] != nullptr) {
+    platform::text::printUnexpectedArgument(kProgram, remaining[1]);
+    return kUsageStatus;
+  }
+  if (snapshot != nullptr && gallery != nullptr) {
+    platform::text::printCommandLineError(kProgram, _("Only one of --snapshot and --gallery can be given."));
+    return kUsageStatus;
+  }
+  if ((snapshot != nullptr && *snapshot == '\0') || (gallery != nullptr && *gallery == '\0')) {
+    platform::text::printCommandLineError(kProgram,
+                                  platform::text::translateFilling(N_("%s needs a folder."), "%s",
+                                                           snapshot != nullptr ? "--snapshot" : "--gallery"));
+    return kUsageStatus;
+  }
+  if (printVersion != FALSE) {
+    platform::text::printVersion(kProgram);
+    return 0;
+  }
+  HostOptions options;
+  if (snapshot != nullptr) options = {.mode = HostOptions::Mode::snapshot, .directory = snapshot};
+  if (gallery != nullptr) options = {.mode = HostOptions::Mode::gallery, .directory = gallery};
+  return options;
+}
+
 [[noreturn]] void fail(const std::string& message, int status) {
-  std::cerr << kProgram << ": " << message << '\n';
+  platform::text::printCommandLineError(kProgram, message);
   std::exit(status);
 }
 
@@ -78,19 +134,13 @@ void runWindow(const WidgetBundle& bundle) {
 }  // namespace
 
 void runWidgetHost(const WidgetBundle& bundle) {
-  std::setlocale(LC_ALL, "");
+  platform::text::initTranslations();
   // GTK names the window's class (WM_CLASS) after it, which the desktop entries match.
   g_set_prgname(kProgram);
-  const auto parsed = HostOptions::parse(processArguments());
-  if (const auto* error = std::get_if<std::string>(&parsed)) {
-    std::cerr << kProgram << ": " << *error << '\n' << HostOptions::usage();
-    std::exit(2);
-  }
-  const auto& options = std::get<HostOptions>(parsed);
+  const auto commandLine = readCommandLine(processArguments());
+  if (const int* status = std::get_if<int>(&commandLine)) std::exit(*status);
+  const auto& options = std::get<HostOptions>(commandLine);
   switch (options.mode) {
-    case HostOptions::Mode::help:
-      std::cout << HostOptions::usage();
-      return;
     case HostOptions::Mode::snapshot:
     case HostOptions::Mode::gallery: {
       SnapshotWriter writer;

@@ -190,8 +190,8 @@ TEST_F(BroadcastExtensionTest, EndsWithAnErrorAndNoOpenSession) {
       {nullptr, "--capture=test-pattern", 1, "Join a Sorn voice channel before sharing your screen.\n",
        false},
       {"not-the-demo-token", "--capture=test-pattern", 1, "Invalid or missing access token.\n", false},
-      {nullptr, "--capture=window", 2, "usage: sorn-broadcast", std::nullopt},
-      {nullptr, "--frobnicate", 2, "usage: sorn-broadcast", std::nullopt},
+      {nullptr, "--capture=window", 2, "sorn-broadcast: Unknown capture source 'window'", std::nullopt},
+      {nullptr, "--frobnicate", 2, "sorn-broadcast: Unknown option --frobnicate", std::nullopt},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.errorText);

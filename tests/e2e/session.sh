@@ -18,7 +18,16 @@ for program in "$bin"/{sorn,sorn-widgets,sorn-broadcast} "$service_bin/sorn-demo
     exit 77
   fi
 done
-[ -n "${DISPLAY:-}" ] && [ -n "${DBUS_SESSION_BUS_ADDRESS:-}" ] || { echo "needs a display and a session bus"; exit 1; }
+[ -n "${DISPLAY:-}" ] && [ -n "${DBUS_SESSION_BUS_ADDRESS:-}" ] || { echo "SKIP: needs a display and a session bus"; exit 77; }
+
+if [ "$scenario" = screen-share-portal ]; then
+  # A Wayland session as the extension sees it, so that the chooser's "auto" takes the
+  # desktop's portal (sorn-portal-session provides it); the windows still draw on X.
+  export WAYLAND_DISPLAY=wayland-sorn-e2e GDK_BACKEND=x11 QT_QPA_PLATFORM=xcb G_MESSAGES_DEBUG=sorn
+  gdbus call --session --dest org.sorn.test.ScreenCastMock --object-path /org/freedesktop/portal/desktop \
+    --method org.sorn.test.ScreenCastMock.Stats >/dev/null 2>&1 ||
+    { echo "needs the portal rig: run it under sorn-portal-session"; exit 1; }
+fi
 
 work=$(mktemp -d /tmp/sorn-e2e-XXXXXX)
 export XDG_DATA_HOME="$work/data" XDG_CACHE_HOME="$work/cache" XDG_CONFIG_HOME="$work/config"
@@ -116,6 +125,57 @@ case "$scenario" in
     wait_for 5 bash -c "curl -sf $base/demo/state | grep -q '\"open\":false'" || fail "the session was not closed: $(state)"
     state | grep -q '"open":true' && fail "a session stayed open: $(state)"
     value_is screen.active 0 || fail "screen.active did not end false"
+    ;;
+  screen-share-portal)
+    mock() {
+      gdbus call --session --dest org.sorn.test.ScreenCastMock --object-path /org/freedesktop/portal/desktop \
+        --method "org.sorn.test.ScreenCastMock.$1" "${@:2}"
+    }
+    behave() { # CANCEL CLOSE_AFTER_SECONDS REJECTED_GRANT: what the desktop's user does at the next Start
+      mock Configure "{'cancel_start': <$1>, 'close_after_seconds': <uint32 $2>, 'reject_grant': <'$3'>}" >/dev/null ||
+        fail "the mock backend took no behaviour"
+    }
+    prompts() { mock Stats | sed -E 's/^\(uint32 ([0-9]+),.*/\1/'; }
+    sessions_open() { state | grep -o '"open":true' | wc -l; }
+    # share HOW: confirms the sheet; the broadcast ends by the indicator's Stop, or by itself.
+    share() {
+      post '{"type":"startScreenShare"}'
+      confirm_sheet
+      broadcast=$(wait_for 10 pgrep -f "^$bin/sorn-broadcast --capture=auto" &&
+        pgrep -f "^$bin/sorn-broadcast --capture=auto") || fail "sorn-broadcast did not start"
+      if [ "$1" = stop ]; then
+        wait_for 20 bash -c "[ \$(curl -sf $base/demo/state | grep -o '\"open\":true' | wc -l) = 1 ]" ||
+          fail "no screen session opened: $(state)"
+        value_is screen.active 1 || fail "screen.active is not true while sharing"
+        indicator=$(wait_for 10 window '^Sharing your screen$' && window '^Sharing your screen$') ||
+          fail "no sharing indicator"
+        wait_for 10 grep -q 'the desktop started the screen cast' "$work/app.log" || fail "the cast did not start"
+        sleep 1 # frames flow a few dozen milliseconds after the start; give them a second
+        xdotool windowfocus --sync "$indicator" key Return || fail "could not press Stop"
+      fi
+      wait_for 20 bash -c "! kill -0 $broadcast" || fail "sorn-broadcast did not end ($1)"
+      [ "$(sessions_open)" = 0 ] || fail "a session stayed open ($1): $(state)"
+      value_is screen.active 0 || fail "screen.active did not end false ($1)"
+    }
+    join_voice
+    behave false 0 ''
+    share stop
+    grep -qE 'broadcast ended with status 0: [1-9][0-9]* frames received' "$work/app.log" ||
+      fail "no frames reached the pipe"
+    [ "$(prompts)" = 1 ] || fail "the desktop asked $(prompts) times on the first share"
+    # The desktop no longer honours the grant, and ends the cast two seconds in (its own
+    # indicator, say): the user is asked again, and the end is as clean as Stop.
+    behave false 2 '*'
+    share desktop
+    [ "$(prompts)" = 2 ] || fail "a refused grant did not ask the user again"
+    behave false 2 ''
+    share desktop
+    [ "$(prompts)" = 2 ] || fail "the kept grant did not spare the prompt"
+    [ "$(grep -c 'broadcast ended with status 0' "$work/app.log")" = 3 ] || fail "the desktop's stop was not a clean end"
+    behave true 0 ''
+    share cancel
+    wait_for 5 grep -qF "Screen sharing was cancelled." "$work/app.log" || fail "cancelling did not say so"
+    [ "$(state | grep -o '"open":false' | wc -l)" = 4 ] || fail "not every share's session was closed: $(state)"
     ;;
   refused-without-channel)
     join_voice

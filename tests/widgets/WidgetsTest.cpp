@@ -22,8 +22,8 @@
 #include "platform/widgethost/SnapshotWriter.h"
 #include "shared/SharedStore.h"
 #include "shared/StoreKeys.h"
+#include "tests/support/GermanLocale.h"
 #include "tests/support/TempDataDir.h"
-#include "widgets/Localization.h"
 #include "widgets/SornWidgetBundle.h"
 #include "widgets/StatsProvider.h"
 #include "widgets/StreakWidgetView.h"
@@ -188,38 +188,38 @@ TEST(WidgetTexts, DecimalCommaLocalesAndTranslations) {
   EXPECT_EQ(voiceText(5400), "1.5h");
   EXPECT_EQ(voiceText(1234567), "342.9h");
   std::locale::global(saved);
-  // The C library's own de_DE.UTF-8, built into a private folder, with a translation.
-  const testsupport::TempDataDir dir;
-  const auto locales = dir.root() / "locales", messages = dir.root() / "messages" / "de" / "LC_MESSAGES";
-  std::filesystem::create_directories(locales);
-  std::filesystem::create_directories(messages);
-  const std::string build =
-      "localedef -i de_DE -f UTF-8 '" + (locales / "de_DE.UTF-8").string() + "' >/dev/null 2>&1";
-  if (std::system(build.c_str()) != 0) GTEST_SKIP() << "the locales package (de_DE sources) is not installed";
-  std::ofstream(dir.root() / "de.po") << "msgid \"\"\nmsgstr \"Content-Type: text/plain; charset=UTF-8\\n\"\n"
-                                      << "msgid \"day\"\nmsgstr \"Tag\"\n"
-                                      << "msgid \"Best %lld\"\nmsgstr \"Rekord: %1$lld (100%%)\"\n"
-                                      << "msgid \"%lld\"\nmsgstr \"%s%n\"\n";
-  const std::string compile =
-      "msgfmt -o '" + (messages / "sorn-widgets.mo").string() + "' '" + (dir.root() / "de.po").string() + "'";
-  ASSERT_EQ(std::system(compile.c_str()), 0) << "gettext (msgfmt) is a dependency";
-  localized("day");  // the text domain's own binding first, then ours over it
-  bindtextdomain(kTextDomain, (dir.root() / "messages").c_str());
-  setenv("LOCPATH", locales.c_str(), 1);
-  unsetenv("LANGUAGE");
-  ASSERT_NE(std::setlocale(LC_ALL, "de_DE.UTF-8"), nullptr);
+
+  const testsupport::GermanLocale german;
+  ASSERT_TRUE(german.usable()) << "de_DE.UTF-8 needs the locales package (scripts/deps)";
   std::array<char, 16> printed{};
   std::snprintf(printed.data(), printed.size(), "%.1f", 1.5);
   EXPECT_STREQ(printed.data(), "1,5") << "the locale really writes a decimal comma";
-  EXPECT_EQ(voiceText(18240), "5.1h");
-  EXPECT_EQ(streakUnitText(1), "Tag");
-  EXPECT_EQ(streakUnitText(2), "days");  // no translation: as written
-  EXPECT_EQ(localized("Best %lld", 21), "Rekord: 21 (100%)");
-  // A translation without the number's placeholder is not used, and "%s%n" is never
-  // handed to a formatting function.
-  EXPECT_EQ(localized("%lld", 7), "7");
-  std::setlocale(LC_ALL, "C");
-  unsetenv("LOCPATH");
+  // The figures keep their point; texts, units and plurals are the German ones.
+  EXPECT_EQ(voiceText(18240), "5.1 h");
+  EXPECT_EQ(voiceText(120), "2 min");
+  EXPECT_EQ((std::vector{streakUnitText(1), streakUnitText(2), streakUnitText(0), streakUnitText(-1)}),
+            (std::vector<std::string>{"Tag", "Tage", "Tage", "Tage"}));
+  platform::render::ViewRenderer renderer;
+  const auto small = platform::widgethost::displaySize(WidgetFamily::systemSmall);
+  EXPECT_EQ(textsOf(renderer.layout(StreakWidgetView{{{}, {0, 7, 21, "", {}}}}.body(), small)),
+            (std::vector<std::string>{"SERIE", "7", "Tage", "Rekord 21"}));
+  EXPECT_EQ(textsOf(renderer.layout(VoiceWidgetView{{{}, {60, 1, -1, "", {}}}}.body(), small)),
+            (std::vector<std::string>{"SPRACHZEIT", "1 min", "Serie", "1 T", "Rekord", "-1 T"}));
+
+  // A translation keeps its number where it puts it, or is not used without one; nothing
+  // in it ("%s%n") is ever handed to a formatting function.
+  const testsupport::TempDataDir dir;
+  const auto messages = dir.root() / "de" / "LC_MESSAGES";
+  std::filesystem::create_directories(messages);
+  std::ofstream(dir.root() / "de.po") << "msgid \"\"\nmsgstr \"Content-Type: text/plain; charset=UTF-8\\n\"\n"
+                                      << "msgid \"Best %lld\"\nmsgstr \"Rekord: %1$lld (100%%)\"\n"
+                                      << "msgid \"%lld\"\nmsgstr \"%s%n\"\n";
+  const std::string compile =
+      "msgfmt -o '" + (messages / "sorn.mo").string() + "' '" + (dir.root() / "de.po").string() + "'";
+  ASSERT_EQ(std::system(compile.c_str()), 0) << "gettext (msgfmt) is a dependency";
+  bindtextdomain(platform::text::kTextDomain, dir.root().c_str());
+  EXPECT_EQ(textsOf(renderer.layout(StreakWidgetView{{{}, {0, 7, 21, "", {}}}}.body(), small)),
+            (std::vector<std::string>{"STREAK", "7", "days", "Rekord: 21 (100%)"}));
 }
 
 constexpr double kTolerance = 1e-6;

@@ -32,39 +32,14 @@ cleanup() {
   rm -rf "$work"
 }
 trap cleanup EXIT
+# shellcheck source=bench/broadcast/capture/common.sh
+source "$(dirname "$0")/common.sh"
 
-# The demo service and a store holding its credentials, in a private data folder.
-export XDG_DATA_HOME="$work/data"
-"$build/bin/sorn-demo-service" --port 0 >"$work/demo.out" 2>&1 &
-demo_pid=$!
-for _ in $(seq 100); do grep -q 'listening on' "$work/demo.out" && break; sleep 0.05; done
-port=$(grep -o '127\.0\.0\.1:[0-9]*' "$work/demo.out" | head -1 | cut -d: -f2)
-suite="$XDG_DATA_HOME/app-groups/group.com.tarnwell.sorn"
-mkdir -p -m 700 "$XDG_DATA_HOME/app-groups" "$suite"
-sqlite3 "$suite/suite.sqlite3" "
-  CREATE TABLE IF NOT EXISTS entries (key TEXT PRIMARY KEY NOT NULL, value) WITHOUT ROWID;
-  INSERT OR REPLACE INTO entries VALUES
-    ('screen.accessToken', 'demo-token-7f3a'), ('screen.channelId', 'lounge'),
-    ('screen.primarySessionId', 'voice-session-1'),
-    ('screen.apiBase', 'http://127.0.0.1:$port/v1/api');"
-chmod 600 "$suite/suite.sqlite3"
+start_demo_service "$build"
 
-# CPU time of all the process's threads in nanoseconds (schedstat's first field), far
-# finer than the clock ticks of /proc/PID/stat at these small figures.
-cpu_ns() { cat /proc/"$1"/task/*/schedstat 2>/dev/null | awk '{ sum += $1 } END { printf "%d\n", sum }'; }
-status_kib() { awk -v key="$2:" '$1 == key { print $2 }' "/proc/$1/status"; }
-
-# Starts a program in the background, output to $work/<name>.out; sets started_pid.
-start() {
-  local name=$1
-  shift
-  "$@" >"$work/$name.out" 2>"$work/$name.err" &
-  started_pid=$!
-}
 child_rss_kib() {
   for child in $(cat "/proc/$1/task/$1/children" 2>/dev/null); do status_kib "$child" VmRSS; done | head -1
 }
-mib() { echo "${1:-0} / 1024" | bc -l; }
 
 printf '%-6s %-24s %10s %10s %10s\n' round program "cpu-s/s" "rss-MiB" "peak-MiB"
 bare_total=0

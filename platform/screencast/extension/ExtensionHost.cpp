@@ -18,6 +18,7 @@
 #include "platform/screencast/extension/GstSampleBuffer.h"
 #include "platform/screencast/extension/IndicatorProcess.h"
 #include "platform/screencast/extension/PortalCapture.h"
+#include "platform/text/Translation.h"
 
 namespace platform::screencast {
 
@@ -26,8 +27,8 @@ namespace {
 using gobject::ObjectRef;
 
 std::string captureFailure(GError* error) {
-  std::string text =
-      std::string("Screen capture failed: ") + (error != nullptr ? error->message : "unknown error");
+  g_autofree gchar* text =
+      g_strdup_printf(_("Screen capture failed: %s"), error != nullptr ? error->message : _("unknown error"));
   g_clear_error(&error);
   return text;
 }
@@ -140,7 +141,7 @@ std::optional<std::string> ExtensionHost::startCapture(const std::string& descri
   GstElement* sink = gst_bin_get_by_name(GST_BIN(pipeline_.get()), "sink");
   if (sink == nullptr || !GST_IS_APP_SINK(sink)) {
     if (sink != nullptr) gst_object_unref(sink);
-    return std::string("Screen capture failed: the capture has no sample sink");
+    return std::string(_("Screen capture failed: the capture has no sample sink"));
   }
   GstAppSinkCallbacks callbacks{};
   callbacks.new_sample = &ExtensionHost::onNewSample;

@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "platform/gobject/ObjectRef.h"
+#include "platform/text/Translation.h"
 
 namespace {
 
@@ -37,16 +38,16 @@ void sendStop(Indicator& indicator) {
   indicator.stopSent = true;
   std::fputs("stop\n", stdout);
   std::fflush(stdout);
-  gtk_label_set_text(indicator.detail, "Stopping…");
+  gtk_label_set_text(indicator.detail, _("Stopping…"));
   gtk_widget_set_sensitive(GTK_WIDGET(indicator.button), FALSE);
 }
 
 void showError(Indicator& indicator, const char* description) {
   indicator.showingError = true;
-  gtk_window_set_title(indicator.window, "Screen sharing stopped");
-  gtk_label_set_text(indicator.title, "Screen sharing stopped");
+  gtk_window_set_title(indicator.window, _("Screen sharing stopped"));
+  gtk_label_set_text(indicator.title, _("Screen sharing stopped"));
   gtk_label_set_text(indicator.detail, description);
-  gtk_button_set_label(indicator.button, "Close");
+  gtk_button_set_label(indicator.button, _("Close"));
   gtk_widget_remove_css_class(GTK_WIDGET(indicator.button), "destructive-action");
   gtk_widget_set_sensitive(GTK_WIDGET(indicator.button), TRUE);
   g_timeout_add_seconds(
@@ -114,6 +115,8 @@ GtkLabel* makeLabel(const char* text, const char* cssClass) {
 }  // namespace
 
 int main() {
+  // The indicator lives in <prefix>/libexec/sorn.
+  platform::text::initTranslations("../..");
   // Two labels and a button do not need a GL context; drawing them with Cairo keeps the
   // indicator small. A renderer the user chose is kept.
   g_setenv("GSK_RENDERER", "cairo", FALSE);
@@ -122,7 +125,7 @@ int main() {
 
   Indicator indicator;
   indicator.window = GTK_WINDOW(gtk_window_new());
-  gtk_window_set_title(indicator.window, "Sharing your screen");
+  gtk_window_set_title(indicator.window, _("Sharing your screen"));
   gtk_window_set_resizable(indicator.window, FALSE);
 
   auto* box = gtk_box_new(GTK_ORIENTATION_VERTICAL, 12);
@@ -130,9 +133,9 @@ int main() {
   gtk_widget_set_margin_bottom(box, 18);
   gtk_widget_set_margin_start(box, 24);
   gtk_widget_set_margin_end(box, 24);
-  indicator.title = makeLabel("Sharing your screen", "title-3");
-  indicator.detail = makeLabel("Your screen is shared in your Sorn voice channel.", "dim-label");
-  indicator.button = GTK_BUTTON(gtk_button_new_with_label("Stop"));
+  indicator.title = makeLabel(_("Sharing your screen"), "title-3");
+  indicator.detail = makeLabel(_("Your screen is shared in your Sorn voice channel."), "dim-label");
+  indicator.button = GTK_BUTTON(gtk_button_new_with_label(C_("broadcast", "Stop")));
   gtk_widget_add_css_class(GTK_WIDGET(indicator.button), "destructive-action");
   gtk_box_append(GTK_BOX(box), GTK_WIDGET(indicator.title));
   gtk_box_append(GTK_BOX(box), GTK_WIDGET(indicator.detail));

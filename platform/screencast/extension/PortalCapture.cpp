@@ -142,6 +142,7 @@ void PortalCapture::onSessionStarted(GObject* session, GAsyncResult* result, gpo
     capture.pipeWireFd_ = xdp_session_open_pipewire_remote(XDP_SESSION(session));
     if (capture.pipeWireFd_ < 0)
       return capture.fail(failed, "Screen sharing failed: the desktop's screen stream cannot be opened");
+    g_log("sorn", G_LOG_LEVEL_DEBUG, "the desktop started the screen cast: PipeWire node %u", node);
     if (capture.callbacks_.streaming)
       capture.callbacks_.streaming(portalCaptureDescription(capture.pipeWireFd_, node));
   });

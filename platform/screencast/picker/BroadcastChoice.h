@@ -5,21 +5,22 @@
 #include <string_view>
 
 #include "platform/screencast/picker/ExtensionMetadata.h"
+#include "platform/text/Translation.h"
 
 namespace platform::screencast {
 
 // What the chooser sheet offers and does, whichever toolkit draws it: the extension
-// looked up when the sheet opens, the texts of the sheet's parts, and the start of the
-// extension. Main thread.
+// looked up when the sheet opens, the texts of the sheet's parts (as written here, for
+// the views to translate), and the start of the extension. Main thread.
 class BroadcastChoice {
  public:
-  static constexpr const char* kTitle = "Screen Broadcast";
+  static constexpr const char* kTitle = N_("Screen Broadcast");
   static constexpr const char* kShareWarning =
-      "Everything on your screen will be shared while the broadcast runs.";
-  static constexpr const char* kUnavailable = "No broadcast extension is available.";
-  static constexpr const char* kMicrophoneLabel = "Microphone";
-  static constexpr const char* kStartLabel = "Start Broadcast";
-  static constexpr const char* kCancelLabel = "Cancel";
+      N_("Everything on your screen will be shared while the broadcast runs.");
+  static constexpr const char* kUnavailable = N_("No broadcast extension is available.");
+  static constexpr const char* kMicrophoneLabel = N_("Microphone");
+  static constexpr const char* kStartLabel = N_("Start Broadcast");
+  static constexpr const char* kCancelLabel = N_("Cancel");
 
   // Names of the sheet's parts, for accessibility tools and tests.
   static constexpr const char* kExtensionNameWidget = "extension-name";

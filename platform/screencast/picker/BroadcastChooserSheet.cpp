@@ -29,7 +29,7 @@ GtkWidget* makeContentBox() {
 }
 
 GtkWidget* makeCancelButton() {
-  GtkWidget* cancel = gtk_button_new_with_label(Choice::kCancelLabel);
+  GtkWidget* cancel = gtk_button_new_with_label(_(Choice::kCancelLabel));
   gtk_widget_set_name(cancel, Choice::kCancelWidget);
   gtk_actionable_set_action_name(GTK_ACTIONABLE(cancel), kCloseAction);
   return cancel;
@@ -44,7 +44,7 @@ GtkWidget* makeButtonRow() {
 
 GtkWidget* makeMicrophoneRow(GtkWidget* microphoneSwitch) {
   GtkWidget* row = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 12);
-  GtkWidget* label = gtk_label_new(Choice::kMicrophoneLabel);
+  GtkWidget* label = gtk_label_new(_(Choice::kMicrophoneLabel));
   gtk_label_set_xalign(GTK_LABEL(label), 0.0F);
   gtk_widget_set_hexpand(label, TRUE);
   gtk_widget_set_name(microphoneSwitch, Choice::kMicrophoneSwitchWidget);
@@ -99,9 +99,9 @@ void BroadcastChooserSheet::show() {
     gtk_box_append(GTK_BOX(box),
                    makeLabel(choice_.extensionName().c_str(), Choice::kExtensionNameWidget, "title-2"));
   } else {
-    gtk_box_append(GTK_BOX(box), makeLabel(Choice::kTitle, "sheet-title", "title-2"));
+    gtk_box_append(GTK_BOX(box), makeLabel(_(Choice::kTitle), "sheet-title", "title-2"));
   }
-  gtk_box_append(GTK_BOX(box), makeLabel(choice_.message(), Choice::kMessageWidget, nullptr));
+  gtk_box_append(GTK_BOX(box), makeLabel(_(choice_.message()), Choice::kMessageWidget, nullptr));
   // Replacing the child drops the previous widgets, the switch with them.
   microphoneSwitch_ = nullptr;
   if (choice_.showsMicrophoneSwitch()) {
@@ -114,7 +114,7 @@ void BroadcastChooserSheet::show() {
   gtk_box_append(GTK_BOX(buttons), cancel);
   GtkWidget* defaultButton = cancel;
   if (choice_.offersStart()) {
-    GtkWidget* start = gtk_button_new_with_label(Choice::kStartLabel);
+    GtkWidget* start = gtk_button_new_with_label(_(Choice::kStartLabel));
     gtk_widget_set_name(start, Choice::kStartWidget);
     gtk_widget_add_css_class(start, "suggested-action");
     g_signal_connect(start, "clicked", G_CALLBACK(onStartClicked), this);

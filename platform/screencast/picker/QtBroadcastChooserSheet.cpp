@@ -37,7 +37,7 @@ QtBroadcastChooserSheet::QtBroadcastChooserSheet(QWidget* parent, const std::str
                                                  bool showsMicrophoneButton)
     : QDialog(parent), choice_(extensionId, showsMicrophoneButton) {
   setAttribute(Qt::WA_DeleteOnClose);
-  setWindowTitle(QString::fromUtf8(Choice::kTitle));
+  setWindowTitle(QString::fromUtf8(_(Choice::kTitle)));
   setModal(true);
   // QDialog already rejects on Escape and on closing: both cancel, as the button does.
   auto* layout = new QVBoxLayout(this);
@@ -58,17 +58,17 @@ void QtBroadcastChooserSheet::fill() {
   box->setSpacing(12);
   QLabel* title = choice_.offersStart() ? makeLabel(QString::fromStdString(choice_.extensionName()),
                                                     Choice::kExtensionNameWidget)
-                                        : makeLabel(QString::fromUtf8(Choice::kTitle), "sheet-title");
+                                        : makeLabel(QString::fromUtf8(_(Choice::kTitle)), "sheet-title");
   QFont titleFont = title->font();
   titleFont.setBold(true);
   titleFont.setPointSizeF(titleFont.pointSizeF() * 1.4);
   title->setFont(titleFont);
   box->addWidget(title);
-  box->addWidget(makeLabel(QString::fromUtf8(choice_.message()), Choice::kMessageWidget));
+  box->addWidget(makeLabel(QString::fromUtf8(_(choice_.message())), Choice::kMessageWidget));
 
   microphoneSwitch_ = nullptr;
   if (choice_.showsMicrophoneSwitch()) {
-    microphoneSwitch_ = new QCheckBox(QString::fromUtf8(Choice::kMicrophoneLabel));
+    microphoneSwitch_ = new QCheckBox(QString::fromUtf8(_(Choice::kMicrophoneLabel)));
     microphoneSwitch_->setObjectName(Choice::kMicrophoneSwitchWidget);
     box->addWidget(microphoneSwitch_);
   }
@@ -76,12 +76,12 @@ void QtBroadcastChooserSheet::fill() {
   auto* buttons = new QHBoxLayout();
   buttons->setContentsMargins(0, 12, 0, 0);
   buttons->addStretch();
-  QPushButton* cancel = makeButton(Choice::kCancelLabel, Choice::kCancelWidget);
+  QPushButton* cancel = makeButton(_(Choice::kCancelLabel), Choice::kCancelWidget);
   connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
   buttons->addWidget(cancel);
   QPushButton* defaultButton = cancel;
   if (choice_.offersStart()) {
-    QPushButton* start = makeButton(Choice::kStartLabel, Choice::kStartWidget);
+    QPushButton* start = makeButton(_(Choice::kStartLabel), Choice::kStartWidget);
     connect(start, &QPushButton::clicked, this, [this] {
       try {
         this->start();

@@ -8,6 +8,7 @@
 #include "app/launcher/BroadcastPickerHost.h"
 #include "platform/screencast/picker/BroadcastChoice.h"
 #include "tests/support/FakeExtension.h"
+#include "tests/support/GermanLocale.h"
 #include "tests/support/TempDataDir.h"
 
 #ifdef SORN_TEST_QT
@@ -178,6 +179,31 @@ TEST_F(LauncherTest, WithoutAUsableExtensionOnlyCancelIsOffered) {
     EXPECT_TRUE(sheetClosed());
   }
   EXPECT_EQ(testsupport::childProcesses(), children);
+}
+
+TEST_F(LauncherTest, TheSheetSpeaksTheUsersLanguage) {
+  const testsupport::GermanLocale german;
+  ASSERT_TRUE(german.usable()) << "de_DE.UTF-8 needs the locales package (scripts/deps)";
+  toolkit_.openWindow();
+  for (const bool installed : {false, true}) {
+    if (installed) {
+      auto keys = extension_.metadataKeys(kId, "Test Broadcast");
+      keys["Name[de]"] = "Testübertragung";
+      testsupport::FakeExtension::writeMetadata(dir_.dataHome(), kId, keys);
+    }
+    const Sheet sheet = press(kId, false);
+    ASSERT_NE(sheet, nullptr);
+    if (installed) {
+      EXPECT_EQ(toolkit_.text(sheet, BroadcastChoice::kExtensionNameWidget), "Testübertragung");
+    }
+    EXPECT_EQ(toolkit_.text(sheet, BroadcastChoice::kMessageWidget),
+              installed ? "Solange die Übertragung läuft, wird alles auf Ihrem Bildschirm geteilt."
+                        : "Keine Übertragungserweiterung verfügbar.");
+    EXPECT_EQ(toolkit_.buttons(sheet),
+              installed ? (Strings{"Abbrechen", "Übertragung starten"}) : Strings{"Abbrechen"});
+    toolkit_.closeWindow(sheet);
+    ASSERT_TRUE(sheetClosed());
+  }
 }
 
 }  // namespace

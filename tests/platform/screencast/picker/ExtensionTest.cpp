@@ -116,16 +116,16 @@ TEST(ExtensionLauncherTest, StartsTheProgramDetachedAndReapsItWhenItEndsOrReport
   const auto [pid, arguments] = *extension.launches().begin();
   EXPECT_EQ(arguments, (Strings{"--capture=screen", "two words"}));
   EXPECT_EQ(getsid(pid), pid) << "the extension leads a session of its own";
-  // Standard input, output and error only, the input from /dev/null; counted once the fake
-  // extension, a shell script, has become its `sleep`: until then the shell holds its own
-  // script open.
+  // Standard input, output and error only, the input from /dev/null. The fake extension, a
+  // shell script, holds its own script open until it has become its `sleep` (whose name
+  // shows a moment before the shell's descriptors close): a descriptor of ours it inherited
+  // would stay.
   const std::filesystem::path fds = "/proc/" + std::to_string(pid) + "/fd";
   EXPECT_TRUE(testsupport::spinUntil([&] {
     std::string command;
     std::getline(std::ifstream("/proc/" + std::to_string(pid) + "/comm"), command);
-    return command == "sleep";
+    return command == "sleep" && std::distance(std::filesystem::directory_iterator(fds), {}) == 3;
   }));
-  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(fds), {}), 3);
   EXPECT_EQ(std::filesystem::read_symlink(fds / "0"), "/dev/null");
   // Nobody waits for the extension, yet once it ends no zombie of it may stay behind.
   kill(pid, SIGTERM);

@@ -1,6 +1,6 @@
 // A screen-cast backend for the desktop portal, for tests: every source the user "picks"
 // is a 1280x720 30 fps test pattern that a GStreamer pipeline provides as a PipeWire node.
-// Tests steer it over its own D-Bus interface (see PortalRig.h).
+// Tests steer it over its own D-Bus interface (see portal-session.sh).
 
 #include <gio/gio.h>
 #include <glib-unix.h>
@@ -11,13 +11,13 @@
 #include <exception>
 #include <map>
 #include <memory>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "platform/gobject/ObjectRef.h"
-#include "tests/platform/screencast/portal/PipeWireObjects.h"
 
 namespace {
 
@@ -89,6 +89,25 @@ struct Behaviour {
   guint closeAfterSeconds = 0;
   std::string rejectedGrant;  // "*" rejects every grant
 };
+
+// The id of the PipeWire node named `name`, as `pw-dump` lists the graph now.
+std::optional<std::uint32_t> findPipeWireNode(const std::string& name) {
+  g_autofree gchar* output = nullptr;
+  gint status = 0;
+  if (!g_spawn_command_line_sync("pw-dump", &output, nullptr, &status, nullptr) ||
+      !g_spawn_check_wait_status(status, nullptr))
+    return std::nullopt;
+  const auto graph = nlohmann::json::parse(output, nullptr, false);
+  if (!graph.is_array()) return std::nullopt;
+  const nlohmann::json::json_pointer nodeName("/info/props/node.name");
+  for (const auto& object : graph) {
+    if (object.is_object() && object.value("type", "") == "PipeWire:Interface:Node" &&
+        object.value(nodeName, std::string()) == name) {
+      return object.value("id", std::uint32_t{0});
+    }
+  }
+  return std::nullopt;
+}
 
 struct Session {
   guint registration = 0;
@@ -296,18 +315,11 @@ class ScreenCastMock {
     gst_element_set_state(session.pipeline.get(), GST_STATE_PLAYING);
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
     while (std::chrono::steady_clock::now() < deadline) {
-      const auto id =
-          testsupport::findPipeWireObject("PipeWire:Interface:Node", "node.name", nodeName, environment());
-      if (id) return id;
+      if (const auto id = findPipeWireNode(nodeName)) return id;
       std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
     g_printerr("mock screen-cast backend: node %s did not appear\n", nodeName.c_str());
     return std::nullopt;
-  }
-
-  static std::vector<std::string> environment() {
-    g_auto(GStrv) entries = g_get_environ();
-    return {entries, entries + g_strv_length(entries)};
   }
 
   // Stops the session's stream and forgets it; `announce` emits Closed (the backend ended it).
