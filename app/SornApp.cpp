@@ -6,6 +6,7 @@
 
 #include "app/CommandLine.h"
 #include "app/RootView.h"
+#include "platform/dispatch/StopSignals.h"
 #include "platform/gobject/ObjectRef.h"
 #include "platform/text/CommandLine.h"
 
@@ -65,6 +66,9 @@ int SornApp::main(int argc, char** argv) {
   addCommandLine(G_APPLICATION(application.get()));
   g_signal_connect(application.get(), "startup", G_CALLBACK(onStartup), nullptr);
   g_signal_connect(application.get(), "activate", G_CALLBACK(onActivate), nullptr);
+  // Ended like a closed window, so that the engine lets go of its profile and cookies.
+  const platform::dispatch::StopSignals stopSignals(
+      [&application] { g_application_quit(G_APPLICATION(application.get())); });
   return g_application_run(G_APPLICATION(application.get()), argc, argv);
 }
 

@@ -42,8 +42,8 @@ ObjectRef<WebKitNetworkSession> persistentNetworkSession() {
   if (live != nullptr && liveDataDir == dataDir) return ObjectRef<WebKitNetworkSession>::retain(live);
 
   if (!isUsableFolder(dataDir) || !isUsableFolder(cacheDir)) {
-    g_log("sorn", G_LOG_LEVEL_DEBUG, "%s or %s cannot be used: cookies and caches are kept in memory only",
-          dataDir.c_str(), cacheDir.c_str());
+    g_debug("%s or %s cannot be used: cookies and caches are kept in memory only", dataDir.c_str(),
+            cacheDir.c_str());
     return ObjectRef<WebKitNetworkSession>::adopt(webkit_network_session_new_ephemeral());
   }
   auto session =
@@ -162,6 +162,32 @@ gboolean onPermissionRequest(WebKitWebView* webView, WebKitPermissionRequest* re
   return TRUE;
 }
 
+constexpr GdkRGBA kTransparent{0.0F, 0.0F, 0.0F, 0.0F};
+// The engine's own error page sets no background and writes black text, which the black
+// backdrop would swallow: while it shows, the view has the engine's usual white.
+constexpr GdkRGBA kErrorPageBackground{1.0F, 1.0F, 1.0F, 1.0F};
+constexpr const char* kErrorPageNext = "sorn-error-page-next";
+
+// The failures after which the engine loads its error page (it shows none for a stopped
+// load or one the navigation policy turned into something else).
+gboolean onLoadFailed(WebKitWebView* webView, WebKitLoadEvent /*event*/, const char* /*uri*/, GError* error,
+                      gpointer /*data*/) {
+  const bool shown = !g_error_matches(error, WEBKIT_NETWORK_ERROR, WEBKIT_NETWORK_ERROR_CANCELLED) &&
+                     !g_error_matches(error, WEBKIT_POLICY_ERROR,
+                                      WEBKIT_POLICY_ERROR_FRAME_LOAD_INTERRUPTED_BY_POLICY_CHANGE);
+  g_object_set_data(G_OBJECT(webView), kErrorPageNext, GINT_TO_POINTER(shown ? 1 : 0));
+  return FALSE;  // the engine shows its error page as ever
+}
+
+// The load that starts next after a failure is the engine's error page; every other one is
+// a page of the web, drawn over the backdrop.
+void onLoadChanged(WebKitWebView* webView, WebKitLoadEvent event, gpointer /*data*/) {
+  if (event != WEBKIT_LOAD_STARTED) return;
+  const bool errorPage = g_object_get_data(G_OBJECT(webView), kErrorPageNext) != nullptr;
+  g_object_set_data(G_OBJECT(webView), kErrorPageNext, nullptr);
+  webkit_web_view_set_background_color(webView, errorPage ? &kErrorPageBackground : &kTransparent);
+}
+
 }  // namespace
 
 GtkWidget* SornWebView::makeUIView(const std::shared_ptr<Coordinator>& coordinator) const {
@@ -198,8 +224,9 @@ GtkWidget* SornWebView::makeUIView(const std::shared_ptr<Coordinator>& coordinat
   // Transparent until the page paints, over the black backdrop behind it. WebKitGTK
   // draws no overscroll bounce and has no swipe navigation unless asked, so those rows
   // need nothing more.
-  const GdkRGBA transparent{0.0F, 0.0F, 0.0F, 0.0F};
-  webkit_web_view_set_background_color(webView, &transparent);
+  webkit_web_view_set_background_color(webView, &kTransparent);
+  g_signal_connect(webView, "load-failed", G_CALLBACK(onLoadFailed), nullptr);
+  g_signal_connect(webView, "load-changed", G_CALLBACK(onLoadChanged), nullptr);
   gtk_widget_set_hexpand(widget, TRUE);
   gtk_widget_set_vexpand(widget, TRUE);
 

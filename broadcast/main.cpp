@@ -84,8 +84,8 @@ std::variant<Options, int> readCommandLine(int argc, char** argv) {
        _("Where the frames come from (see below)"), _("SOURCE")},
       {"stats", 0, 0, G_OPTION_ARG_NONE, &options.printStats,
        _("Print the frame pipe's counters each second and at the end"), nullptr},
-      {"version", 'v', 0, G_OPTION_ARG_NONE, &options.printVersion, platform::text::versionOptionDescription(),
-       nullptr},
+      {"version", 'v', 0, G_OPTION_ARG_NONE, &options.printVersion,
+       platform::text::versionOptionDescription(), nullptr},
       GOptionEntry{},
   }};
   g_autoptr(GOptionContext) context = g_option_context_new(nullptr);
@@ -142,8 +142,7 @@ int main(int argc, char** argv) {
     printCounters();
   }
   const auto counters = broadcast::ScreenFramePipe::shared().counters();
-  g_log("sorn", G_LOG_LEVEL_DEBUG, "broadcast ended with status %d: %lld frames received, %lld dropped",
-        status, static_cast<long long>(counters.framesReceived),
-        static_cast<long long>(counters.framesDropped));
+  g_debug("broadcast ended with status %d: %lld frames received, %lld dropped", status,
+          static_cast<long long>(counters.framesReceived), static_cast<long long>(counters.framesDropped));
   return status;
 }

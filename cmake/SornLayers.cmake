@@ -12,7 +12,7 @@ set(_sorn_layers
   "platform/http:"
   "platform/desktop:platform/gobject"
   "platform/render:platform/gobject"
-  "platform/widgethost:platform/gobject,platform/render,platform/desktop,platform/text"
+  "platform/widgethost:platform/gobject,platform/dispatch,platform/render,platform/desktop,platform/text"
   "platform/screencast:platform/gobject,platform/dispatch,platform/text"
   "shared:platform/suite"
   "broadcast:shared,platform"

@@ -24,6 +24,9 @@ target_compile_options(sorn_compile_options INTERFACE
   -Wall -Wextra -Wpedantic -Wshadow -Wnon-virtual-dtor -Wold-style-cast -Wcast-align
   -Woverloaded-virtual -Wnull-dereference -Wimplicit-fallthrough
   $<$<BOOL:${SORN_WERROR}>:-Werror>)
+# Every program's diagnostics go to GLib's log under one domain: silent by default, shown
+# with G_MESSAGES_DEBUG=sorn.
+target_compile_definitions(sorn_compile_options INTERFACE G_LOG_DOMAIN="sorn")
 
 if(SORN_SANITIZE)
   list(JOIN SORN_SANITIZE "," _sorn_sanitizers)

@@ -20,6 +20,7 @@
 
 #include "app/CommandLine.h"
 #include "app/qtwebengine/QtRootView.h"
+#include "platform/dispatch/StopSignals.h"
 #include "platform/gobject/ObjectRef.h"
 #include "platform/text/CommandLine.h"
 
@@ -104,7 +105,7 @@ int SornApp::main(int argc, char** argv) {
       g_application_new(kApplicationId, G_APPLICATION_DEFAULT_FLAGS));
   g_autoptr(GError) error = nullptr;
   if (!g_application_register(application.get(), nullptr, &error)) {
-    g_log("sorn", G_LOG_LEVEL_DEBUG, "running without a single instance: %s", error->message);
+    g_debug("running without a single instance: %s", error->message);
   } else if (g_application_get_is_remote(application.get())) {
     g_application_activate(application.get());
     if (GDBusConnection* bus = g_application_get_dbus_connection(application.get())) {
@@ -113,6 +114,9 @@ int SornApp::main(int argc, char** argv) {
     return 0;
   }
 
+  // Ended like a closed window: the window, its page and the profile go before the
+  // application, so that the engine writes its cookies and storage.
+  const platform::dispatch::StopSignals stopSignals([] { QCoreApplication::quit(); });
   preferDarkPages();
   QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
   QApplication qtApplication(argc, argv);

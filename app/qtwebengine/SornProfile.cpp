@@ -27,8 +27,8 @@ std::shared_ptr<QWebEngineProfile> SornProfile::shared() {
 
   std::shared_ptr<QWebEngineProfile> profile;
   if (!isUsableFolder(dataDir) || !isUsableFolder(cacheDir)) {
-    g_log("sorn", G_LOG_LEVEL_DEBUG, "%s or %s cannot be used: cookies and caches are kept in memory only",
-          dataDir.c_str(), cacheDir.c_str());
+    g_debug("%s or %s cannot be used: cookies and caches are kept in memory only", dataDir.c_str(),
+            cacheDir.c_str());
     profile = std::make_shared<QWebEngineProfile>();
   } else {
     profile = std::make_shared<QWebEngineProfile>(QString::fromLatin1(kStorageName));

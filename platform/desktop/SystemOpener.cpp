@@ -31,8 +31,9 @@ void SystemOpener::openExternally(const std::string& url) {
   g_free(scheme);
   g_free(parsedScheme);
   if (!allowed) return;
-  GError* error = nullptr;
-  if (g_app_info_launch_default_for_uri(url.c_str(), nullptr, &error) == FALSE) g_clear_error(&error);
+  g_autoptr(GError) error = nullptr;
+  if (g_app_info_launch_default_for_uri(url.c_str(), nullptr, &error) == FALSE)
+    g_debug("no program opened %s: %s", url.c_str(), error->message);
 }
 
 }  // namespace platform::desktop

@@ -71,9 +71,8 @@ bool moveAsideUnreadable(const fs::path& file, dev_t device, ino_t inode) {
     if (!renameUnlessMissing(file.string() + suffix, aside.string() + suffix)) return false;
   }
   if (std::rename(file.c_str(), aside.c_str()) != 0) return false;
-  g_log("sorn", G_LOG_LEVEL_DEBUG,
-        "The store %s could not be read; moved it aside to %s to start a fresh one", file.c_str(),
-        aside.c_str());
+  g_debug("The store %s could not be read; moved it aside to %s to start a fresh one", file.c_str(),
+          aside.c_str());
   return true;
 }
 

@@ -1,5 +1,6 @@
 #include "platform/suite/Suite.h"
 
+#include <glib.h>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -113,6 +114,12 @@ class ConnectionCache {
     ignoreFileSizeSignalUnlessHandled();
     if (ensurePrivateFolder(file.parent_path())) {
       if (auto resolved = withResolvedParents(file)) fresh = SuiteConnection::open(*resolved);
+    }
+    if (!fresh) {
+      g_debug(
+          "The store %s cannot be opened: its folder or file cannot be made, is not private to the user "
+          "or is a link, or it is not a database",
+          file.c_str());
     }
     std::lock_guard lock(mutex_);
     if (fresh) {

@@ -3,10 +3,12 @@
 namespace platform::widgethost {
 
 ReloadSignalListener::ReloadSignalListener(std::function<void()> onReload) : onReload_(std::move(onReload)) {
-  GError* error = nullptr;
+  g_autoptr(GError) error = nullptr;
   bus_ = gobject::ObjectRef<GDBusConnection>::adopt(g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, &error));
-  if (error != nullptr) g_error_free(error);
-  if (!bus_) return;
+  if (!bus_) {
+    g_debug("no session bus, widgets reload only at their timelines' dates: %s", error->message);
+    return;
+  }
   // Any sender: the app has no well-known name on the bus.
   subscription_ = g_dbus_connection_signal_subscribe(bus_.get(), nullptr, interfaceName, signalName,
                                                      objectPath, nullptr, G_DBUS_SIGNAL_FLAGS_NONE,

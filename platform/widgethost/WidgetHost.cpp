@@ -1,26 +1,28 @@
 // The widget extension's entry on Linux: reads the process's own arguments, then shows
 // the bundle's widgets in a window or writes their snapshots.
-#include <glib-unix.h>
 #include <gtk/gtk.h>
 
 #include <array>
-#include <csignal>
 #include <cstdlib>
+#include <memory>
 #include <string>
 #include <variant>
 #include <vector>
 
+#include "platform/dispatch/StopSignals.h"
+#include "platform/gobject/ObjectRef.h"
+#include "platform/text/CommandLine.h"
+#include "platform/text/Translation.h"
 #include "platform/widgethost/HostOptions.h"
 #include "platform/widgethost/LiveHost.h"
 #include "platform/widgethost/SnapshotWriter.h"
 #include "platform/widgethost/WidgetBundle.h"
-#include "platform/text/CommandLine.h"
-#include "platform/text/Translation.h"
 
 namespace platform::widgethost {
 namespace {
 
 constexpr const char* kProgram = "sorn-widgets";
+constexpr const char* kApplicationId = "com.tarnwell.sorn.Widgets";
 constexpr int kUsageStatus = 2;
 constexpr const char* kDescription = N_(
     "The Sorn widget host: shows the voice-time and streak widgets, drawn from the statistics the Sorn app "
@@ -58,7 +60,8 @@ std::variant<HostOptions, int> readCommandLine(const std::vector<std::string>& a
        _("Write <kind>-<family>.png for each placed widget and exit"), _("DIR")},
       {"gallery", 0, 0, G_OPTION_ARG_FILENAME, &gallery,
        _("The same with the widget gallery's preview content"), _("DIR")},
-      {"version", 'v', 0, G_OPTION_ARG_NONE, &printVersion, platform::text::versionOptionDescription(), nullptr},
+      {"version", 'v', 0, G_OPTION_ARG_NONE, &printVersion, platform::text::versionOptionDescription(),
+       nullptr},
       GOptionEntry{},
   }};
   g_autoptr(GOptionContext) context = g_option_context_new(nullptr);
@@ -81,9 +84,9 @@ std::variant<HostOptions, int> readCommandLine(const std::vector<std::string>& a
     return kUsageStatus;
   }
   if ((snapshot != nullptr && *snapshot == '\0') || (gallery != nullptr && *gallery == '\0')) {
-    platform::text::printCommandLineError(kProgram,
-                                  platform::text::translateFilling(N_("%s needs a folder."), "%s",
-                                                           snapshot != nullptr ? "--snapshot" : "--gallery"));
+    platform::text::printCommandLineError(
+        kProgram, platform::text::translateFilling(N_("%s needs a folder."), "%s",
+                                                   snapshot != nullptr ? "--snapshot" : "--gallery"));
     return kUsageStatus;
   }
   if (printVersion != FALSE) {
@@ -101,14 +104,32 @@ std::variant<HostOptions, int> readCommandLine(const std::vector<std::string>& a
   std::exit(status);
 }
 
-gboolean quitLoop(gpointer loop) {
-  g_main_loop_quit(static_cast<GMainLoop*>(loop));
-  return G_SOURCE_CONTINUE;
+// The window mode's state between the application's activation and its shutdown.
+struct WindowMode {
+  const WidgetBundle& bundle;
+  std::unique_ptr<LiveHost> host;
+};
+
+gboolean onCloseRequest(GtkWindow* /*window*/, gpointer application) {
+  g_application_quit(G_APPLICATION(application));
+  return TRUE;  // the host destroys the window itself on shutdown
 }
 
-gboolean onCloseRequest(GtkWindow* /*window*/, gpointer loop) {
-  g_main_loop_quit(static_cast<GMainLoop*>(loop));
-  return TRUE;  // the host destroys the window itself on the way out
+// The first activation places the widgets; a later one (a second start of the program,
+// handed over to this one) only raises the window.
+void onActivate(GApplication* application, gpointer data) {
+  auto& mode = *static_cast<WindowMode*>(data);
+  if (!mode.host) {
+    mode.host = std::make_unique<LiveHost>(placeWidgets(mode.bundle), Clock::system());
+    GtkWindow* window = mode.host->window().window();
+    gtk_application_add_window(GTK_APPLICATION(application), window);
+    g_signal_connect(window, "close-request", G_CALLBACK(onCloseRequest), application);
+  }
+  mode.host->window().present();
+}
+
+void onShutdown(GApplication* /*application*/, gpointer data) {
+  static_cast<WindowMode*>(data)->host.reset();
 }
 
 void runWindow(const WidgetBundle& bundle) {
@@ -118,17 +139,17 @@ void runWindow(const WidgetBundle& bundle) {
         "files",
         1);
   }
-  LiveHost host(placeWidgets(bundle), Clock::system());
-  g_autoptr(GMainLoop) loop = g_main_loop_new(nullptr, FALSE);
-  g_signal_connect(host.window().window(), "close-request", G_CALLBACK(onCloseRequest), loop);
-  // Above everything else on the loop, so that no amount of pending work (a flood of
-  // reload signals) keeps the host from ending when asked to.
-  const guint interrupt = g_unix_signal_add_full(G_PRIORITY_HIGH, SIGINT, &quitLoop, loop, nullptr);
-  const guint terminate = g_unix_signal_add_full(G_PRIORITY_HIGH, SIGTERM, &quitLoop, loop, nullptr);
-  host.window().present();
-  g_main_loop_run(loop);
-  g_source_remove(interrupt);
-  g_source_remove(terminate);
+  // One host a session: a second start hands over to the running one on the session bus
+  // and ends. Without a bus every start runs a host of its own.
+  auto application = gobject::ObjectRef<GtkApplication>::adopt(
+      gtk_application_new(kApplicationId, G_APPLICATION_DEFAULT_FLAGS));
+  WindowMode mode{bundle, nullptr};
+  g_signal_connect(application.get(), "activate", G_CALLBACK(onActivate), &mode);
+  g_signal_connect(application.get(), "shutdown", G_CALLBACK(onShutdown), &mode);
+  const dispatch::StopSignals stopSignals(
+      [&application] { g_application_quit(G_APPLICATION(application.get())); });
+  if (g_application_run(G_APPLICATION(application.get()), 0, nullptr) != 0) std::exit(1);
+  g_signal_handlers_disconnect_by_data(application.get(), &mode);
 }
 
 }  // namespace

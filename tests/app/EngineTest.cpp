@@ -4,6 +4,7 @@
 #include <sqlite3.h>
 
 #include <algorithm>
+#include <array>
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
@@ -170,6 +171,35 @@ TEST_F(EngineTest, ALoadWithoutAResponseIsStoppedWhenItsTimeoutPasses) {
   const bool stopped = harness.waitForLoads(2);  // the slow page cannot answer before it is let go
   release.set_value();
   EXPECT_TRUE(stopped);
+}
+
+// Pixels that stand well apart from the most common one (the page's background): text.
+std::size_t contrastingPixels(const std::vector<std::uint8_t>& luminances) {
+  std::array<std::size_t, 256> counts{};
+  for (const auto luminance : luminances) ++counts[luminance];
+  const auto background = static_cast<int>(std::ranges::max_element(counts) - counts.begin());
+  return static_cast<std::size_t>(std::ranges::count_if(
+      luminances, [&](std::uint8_t luminance) { return std::abs(luminance - background) >= 96; }));
+}
+
+TEST_F(EngineTest, TheEnginesOwnErrorPageIsReadableOnTheDarkBackdropAndAPageIsBlackAgain) {
+  std::string unreachable;
+  {
+    const auto closed = serve({});
+    unreachable = closed.url("/sorn/dashboard");
+  }  // nothing listens there any more
+  const auto server = serve({{"/dark", "<!doctype html><p style='color:#222'>dark text</p>"}});
+  EngineHarness harness(unreachable, services(), "127.0.0.1");
+  ASSERT_TRUE(harness.waitForLoads(1));
+  std::size_t contrasting = 0;
+  EXPECT_TRUE(spinUntil([&] { return (contrasting = contrastingPixels(harness.shownLuminances())) > 200; }))
+      << contrasting << " pixels stand out";
+  // The service's own page gets the black backdrop again: its dark text stays dark on it.
+  harness.loadWithTimeout(server.url("/dark"), std::chrono::seconds(30));
+  ASSERT_TRUE(harness.waitForLoads(2));
+  spinUntil([] { return false; }, std::chrono::milliseconds(500));
+  EXPECT_TRUE(harness.backgroundMatchesTheBackdrop());
+  EXPECT_LT(contrastingPixels(harness.shownLuminances()), 50U);
 }
 
 TEST_F(EngineTest, ACookieThePageSetIsSentAgainAfterTheAppStartsAgainAndAnUnusableDataFolderKeepsItInMemory) {

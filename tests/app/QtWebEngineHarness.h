@@ -3,16 +3,19 @@
 #include <glib.h>
 
 #include <QApplication>
+#include <QImage>
 #include <QMouseEvent>
 #include <QVBoxLayout>
 #include <QWebChannel>
 #include <QWebEnginePage>
 #include <QWebEngineScript>
 #include <QWebEngineView>
+#include <cstdint>
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "app/qtwebengine/QtRequestLoader.h"
 #include "app/qtwebengine/QtRootView.h"
@@ -64,6 +67,16 @@ class QtWebEngineHarness {
   void loadWithTimeout(const std::string& url, std::chrono::milliseconds timeout) {
     app::QtRequestLoader::load(*page_, url, timeout);
   }
+  // What the window shows, backdrop included: one luminance (0-255) a pixel.
+  std::vector<std::uint8_t> shownLuminances() {
+    const QImage image = window_->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    std::vector<std::uint8_t> luminances;
+    for (int y = 0; y < image.height(); ++y) {
+      for (int x = 0; x < image.width(); ++x)
+        luminances.push_back(static_cast<std::uint8_t>(qGray(image.pixel(x, y))));
+    }
+    return luminances;
+  }
   // A real click of the left mouse button on the middle of the element with that id: Qt
   // counts script run by the app as no user gesture.
   void click(const std::string& id) {
@@ -112,12 +125,14 @@ class QtWebEngineHarness {
  private:
   // One application for the process, on the engine's fake media devices; without the
   // sandbox, which refuses to run as root. Without the engine's fake permission prompt
-  // too, which would grant media capture before the app's page is asked.
+  // too, which would grant media capture before the app's page is asked. Dark, as the
+  // app asks for, so that the engine's own pages look as they do in the app.
   static void startApplication() {
     static const bool started = [] {
       g_setenv("QTWEBENGINE_DISABLE_SANDBOX", "1", TRUE);
       g_setenv("QTWEBENGINE_CHROMIUM_FLAGS",
-               "--use-fake-device-for-media-stream --allow-loopback-in-peer-connection", TRUE);
+               "--use-fake-device-for-media-stream --allow-loopback-in-peer-connection --force-dark-mode",
+               TRUE);
       QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
       static int argc = 1;
       static char name[] = "sorn-engine-test";

@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
@@ -176,6 +177,32 @@ TEST_F(BroadcastExtensionTest, ASessionThatOpensLongAfterStopIsClosedBeforeThePr
   ASSERT_EQ(requests.size(), 2U);
   EXPECT_EQ(requests[1].target, "/v1/api/voice/sfu/lounge/screen-session/close");
   EXPECT_EQ(nlohmann::json::parse(requests[1].body)["sessionId"], "scr-late");
+}
+
+TEST_F(BroadcastExtensionTest, ASecondBroadcastIsRefusedWhileOneRunsAndNotOnceItIsGone) {
+  std::atomic<int> opens{0};
+  testsupport::LoopbackHttpServer service([&](const testsupport::RecordedRequest& request) {
+    if (!request.target.ends_with("/close")) ++opens;
+    return testsupport::HttpReply{200, R"({"screenSessionId":"scr-1"})", "application/json", {}};
+  });
+  storeCredentials("tok", service.url("/v1/api"));
+  Child first({SORN_BROADCAST, "--capture=test-pattern"});
+  ASSERT_TRUE(within(kPatience, [&] { return opens == 1; })) << first.errors();
+
+  Child second({SORN_BROADCAST, "--capture=test-pattern"});
+  EXPECT_EQ(second.exitStatus(), 1);
+  EXPECT_EQ(second.errors(), "A screen broadcast is already running.\n");
+  EXPECT_EQ(opens, 1);
+  EXPECT_EQ(storedScreenActive(), true);
+  EXPECT_EQ(kill(first.pid(), 0), 0);  // the running one goes on
+
+  // Killed outright, the first leaves no lock behind: the next broadcast opens its session.
+  kill(first.pid(), SIGKILL);
+  EXPECT_FALSE(first.exitStatus());
+  Child third({SORN_BROADCAST, "--capture=test-pattern"});
+  EXPECT_TRUE(within(kPatience, [&] { return opens == 2; })) << third.errors();
+  kill(third.pid(), SIGTERM);
+  EXPECT_EQ(third.exitStatus(), 0) << third.errors();
 }
 
 TEST_F(BroadcastExtensionTest, EndsWithAnErrorAndNoOpenSession) {

@@ -9,9 +9,9 @@
 #include <cstdint>
 #include <optional>
 #include <string>
-#include <thread>
 
 #include "platform/gobject/ObjectRef.h"
+#include "tests/support/Within.h"
 
 namespace testsupport {
 
@@ -21,34 +21,28 @@ namespace testsupport {
 // count.
 class VoiceCaller {
  public:
-  enum class Sends { tone, nothing };
-
-  explicit VoiceCaller(Sends sends = Sends::tone) {
+  explicit VoiceCaller(bool sendsTone = true) {
     gst_init(nullptr, nullptr);
     pipeline_ = platform::gobject::ObjectRef<GstElement>::retain(gst_pipeline_new(nullptr));
-    webrtc_ = gst_element_factory_make("webrtcbin", nullptr);
-    g_object_set(webrtc_, "bundle-policy", GST_WEBRTC_BUNDLE_POLICY_MAX_BUNDLE, nullptr);
-    gst_bin_add(GST_BIN(pipeline_.get()), webrtc_);
-
+    gst_bin_add(
+        GST_BIN(pipeline_.get()),
+        gst_parse_bin_from_description(sendsTone ? "webrtcbin name=w bundle-policy=max-bundle audiotestsrc "
+                                                   "is-live=true ! opusenc ! rtpopuspay pt=111 ! w."
+                                                 : "webrtcbin name=w bundle-policy=max-bundle",
+                                       FALSE, nullptr));
+    webrtc_ = gst_bin_get_by_name(GST_BIN(pipeline_.get()), "w");
     g_autoptr(GstWebRTCICE) ice = nullptr;
     g_object_get(webrtc_, "ice-agent", &ice, nullptr);
     gboolean added = FALSE;
     g_signal_emit_by_name(ice, "add-local-ip-address", "127.0.0.1", &added);
     g_object_set(ice, "ice-tcp", FALSE, nullptr);
-
     g_autoptr(GstCaps) opus = gst_caps_from_string(
         "application/"
         "x-rtp,media=audio,encoding-name=OPUS,clock-rate=48000,payload=111,encoding-params=(string)2");
     g_autoptr(GstWebRTCRTPTransceiver) transceiver = nullptr;
-    if (sends == Sends::tone) {
-      GstElement* tone = gst_parse_bin_from_description(
-          "audiotestsrc is-live=true wave=sine ! audioconvert ! audioresample ! opusenc ! rtpopuspay pt=111",
-          TRUE, nullptr);
-      gst_bin_add(GST_BIN(pipeline_.get()), tone);
-      g_autoptr(GstPad) tonePad = gst_element_get_static_pad(tone, "src");
-      g_autoptr(GstPad) sendPad = gst_element_request_pad_simple(webrtc_, "sink_%u");
-      gst_pad_link(tonePad, sendPad);
-      g_object_get(sendPad, "transceiver", &transceiver, nullptr);
+    if (sendsTone) {
+      g_autoptr(GstPad) tone = gst_element_get_static_pad(webrtc_, "sink_0");
+      g_object_get(tone, "transceiver", &transceiver, nullptr);
       g_object_set(transceiver, "codec-preferences", opus, nullptr);
     } else {
       g_signal_emit_by_name(webrtc_, "add-transceiver", GST_WEBRTC_RTP_TRANSCEIVER_DIRECTION_RECVONLY, opus,
@@ -57,7 +51,10 @@ class VoiceCaller {
     g_signal_connect(webrtc_, "pad-added", G_CALLBACK(&VoiceCaller::onPadAdded), this);
     gst_element_set_state(pipeline_.get(), GST_STATE_PLAYING);
   }
-  ~VoiceCaller() { gst_element_set_state(pipeline_.get(), GST_STATE_NULL); }
+  ~VoiceCaller() {
+    gst_element_set_state(pipeline_.get(), GST_STATE_NULL);
+    gst_object_unref(webrtc_);
+  }
   VoiceCaller(const VoiceCaller&) = delete;
   VoiceCaller& operator=(const VoiceCaller&) = delete;
 
@@ -65,21 +62,18 @@ class VoiceCaller {
   std::optional<std::string> offer() {
     g_autoptr(GstPromise) created = gst_promise_new();
     g_signal_emit_by_name(webrtc_, "create-offer", nullptr, created);
-    if (gst_promise_wait(created) != GST_PROMISE_RESULT_REPLIED) return std::nullopt;
     g_autoptr(GstWebRTCSessionDescription) offer = nullptr;
-    gst_structure_get(gst_promise_get_reply(created), "offer", GST_TYPE_WEBRTC_SESSION_DESCRIPTION, &offer,
-                      nullptr);
+    if (gst_promise_wait(created) == GST_PROMISE_RESULT_REPLIED)
+      gst_structure_get(gst_promise_get_reply(created), "offer", GST_TYPE_WEBRTC_SESSION_DESCRIPTION, &offer,
+                        nullptr);
     if (offer == nullptr) return std::nullopt;
-    g_autoptr(GstPromise) set = gst_promise_new();
-    g_signal_emit_by_name(webrtc_, "set-local-description", offer, set);
-    gst_promise_wait(set);
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    for (GstWebRTCICEGatheringState state = GST_WEBRTC_ICE_GATHERING_STATE_NEW;
-         state != GST_WEBRTC_ICE_GATHERING_STATE_COMPLETE;
-         std::this_thread::sleep_for(std::chrono::milliseconds(5))) {
-      if (std::chrono::steady_clock::now() > deadline) return std::nullopt;
-      g_object_get(webrtc_, "ice-gathering-state", &state, nullptr);
-    }
+    g_signal_emit_by_name(webrtc_, "set-local-description", offer, nullptr);
+    if (!within(std::chrono::seconds(10), [this] {
+          GstWebRTCICEGatheringState state = GST_WEBRTC_ICE_GATHERING_STATE_NEW;
+          g_object_get(webrtc_, "ice-gathering-state", &state, nullptr);
+          return state == GST_WEBRTC_ICE_GATHERING_STATE_COMPLETE;
+        }))
+      return std::nullopt;
     g_autoptr(GstWebRTCSessionDescription) local = nullptr;
     g_object_get(webrtc_, "local-description", &local, nullptr);
     g_autofree gchar* text = gst_sdp_message_as_text(local->sdp);
@@ -94,17 +88,25 @@ class VoiceCaller {
         gst_webrtc_session_description_new(GST_WEBRTC_SDP_TYPE_ANSWER, message);
     g_autoptr(GstPromise) set = gst_promise_new();
     g_signal_emit_by_name(webrtc_, "set-remote-description", answer, set);
-    if (gst_promise_wait(set) != GST_PROMISE_RESULT_REPLIED) return false;
-    const GstStructure* reply = gst_promise_get_reply(set);
-    return reply == nullptr || !gst_structure_has_field(reply, "error");
+    return gst_promise_wait(set) == GST_PROMISE_RESULT_REPLIED &&
+           (gst_promise_get_reply(set) == nullptr ||
+            !gst_structure_has_field(gst_promise_get_reply(set), "error"));
   }
 
   std::uint64_t bytesReceived() const { return bytesReceived_.load(); }
 
  private:
+  // Counts what comes back, into a sink.
   static void onPadAdded(GstElement* webrtc, GstPad* pad, gpointer self) {
     if (GST_PAD_DIRECTION(pad) != GST_PAD_SRC) return;
-    gst_pad_add_probe(pad, GST_PAD_PROBE_TYPE_BUFFER, &VoiceCaller::onRtp, self, nullptr);
+    gst_pad_add_probe(
+        pad, GST_PAD_PROBE_TYPE_BUFFER,
+        +[](GstPad*, GstPadProbeInfo* info, gpointer caller) {
+          static_cast<VoiceCaller*>(caller)->bytesReceived_ +=
+              gst_buffer_get_size(GST_PAD_PROBE_INFO_BUFFER(info));
+          return GST_PAD_PROBE_OK;
+        },
+        self, nullptr);
     g_autoptr(GstObject) pipeline = gst_object_get_parent(GST_OBJECT(webrtc));
     GstElement* sink = gst_element_factory_make("fakesink", nullptr);
     g_object_set(sink, "sync", FALSE, "async", FALSE, nullptr);
@@ -113,13 +115,9 @@ class VoiceCaller {
     gst_pad_link(pad, sinkPad);
     gst_element_sync_state_with_parent(sink);
   }
-  static GstPadProbeReturn onRtp(GstPad* /*pad*/, GstPadProbeInfo* info, gpointer self) {
-    static_cast<VoiceCaller*>(self)->bytesReceived_ += gst_buffer_get_size(GST_PAD_PROBE_INFO_BUFFER(info));
-    return GST_PAD_PROBE_OK;
-  }
 
   platform::gobject::ObjectRef<GstElement> pipeline_;
-  GstElement* webrtc_ = nullptr;  // owned by pipeline_
+  GstElement* webrtc_ = nullptr;  // a reference of its own
   std::atomic<std::uint64_t> bytesReceived_{0};
 };
 

@@ -1,74 +1,53 @@
 #include "tests/support/LoopbackHttpServer.h"
 
-#include <httplib.h>
+#include <strings.h>
 
-#include <algorithm>
-#include <cctype>
-#include <chrono>
 #include <stdexcept>
-#include <thread>
 
 namespace testsupport {
 
 std::string RecordedRequest::header(const std::string& name) const {
-  auto lower = [](std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return text;
-  };
-  for (const auto& [key, value] : headers) {
-    if (lower(key) == lower(name)) return value;
-  }
+  for (const auto& [key, value] : headers)
+    if (strcasecmp(key.c_str(), name.c_str()) == 0) return value;
   return {};
 }
 
-struct LoopbackHttpServer::Impl {
-  httplib::Server server;
-  std::thread thread;
-  mutable std::mutex mutex;
-  Handler handler;
-  std::vector<RecordedRequest> requests;
-};
-
-LoopbackHttpServer::LoopbackHttpServer(Handler handler) : impl_(std::make_unique<Impl>()) {
-  impl_->handler = std::move(handler);
-  impl_->server.set_tcp_nodelay(true);
+LoopbackHttpServer::LoopbackHttpServer(Handler handler) : handler_(std::move(handler)) {
+  server_.set_tcp_nodelay(true);  // kept-alive exchanges are not held back by Nagle's algorithm
   // A client's idle kept-alive connection holds a server thread until this runs out,
-  // and stop() waits for those threads.
-  impl_->server.set_keep_alive_timeout(1);
+  // and stopping waits for those threads.
+  server_.set_keep_alive_timeout(1);
+  server_.set_keep_alive_max_count(1000);  // a client's connection is closed only by the client
   auto serve = [this](const httplib::Request& request, httplib::Response& response) {
-    RecordedRequest recorded;
-    recorded.method = request.method;
-    recorded.target = request.target;
-    for (const auto& [key, value] : request.headers) recorded.headers.emplace(key, value);
-    recorded.body = request.body;
-    Handler current;
-    {
-      std::lock_guard lock(impl_->mutex);
-      impl_->requests.push_back(recorded);
-      current = impl_->handler;
-    }
-    HttpReply reply = current ? current(recorded) : HttpReply{404, "", "text/plain", {}};
+    const RecordedRequest recorded{
+        request.method, request.target, {request.headers.begin(), request.headers.end()}, request.body};
+    const Handler current = [&] {
+      std::lock_guard lock(mutex_);
+      requests_.push_back(recorded);
+      return handler_;
+    }();
+    const HttpReply reply = current ? current(recorded) : HttpReply{404, "", "text/plain", {}};
     response.status = reply.status;
     for (const auto& [key, value] : reply.headers) response.set_header(key, value);
-    response.set_content(reply.body, reply.contentType);
+    if (!reply.stream) return response.set_content(reply.body, reply.contentType);
+    response.set_chunked_content_provider(reply.contentType,
+                                          [stream = reply.stream](std::size_t, httplib::DataSink& sink) {
+                                            const auto piece = stream();
+                                            return piece && sink.write(piece->data(), piece->size());
+                                          });
   };
-  impl_->server.Get(".*", serve);
-  impl_->server.Post(".*", serve);
-  impl_->server.Put(".*", serve);
-  impl_->server.Delete(".*", serve);
-  port_ = impl_->server.bind_to_any_port("127.0.0.1");
+  server_.Get(".*", serve);
+  server_.Post(".*", serve);
+  port_ = server_.bind_to_any_port("127.0.0.1");
   if (port_ <= 0) throw std::runtime_error("cannot bind a loopback port");
-  impl_->thread = std::thread([this] { impl_->server.listen_after_bind(); });
+  thread_ = std::thread([this] { server_.listen_after_bind(); });
   // stop() only ends a loop that has started, so do not hand out a server before.
-  while (!impl_->server.is_running()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  while (!server_.is_running()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
 }
 
-LoopbackHttpServer::~LoopbackHttpServer() { stop(); }
-
-void LoopbackHttpServer::stop() {
-  impl_->server.stop();
-  if (impl_->thread.joinable()) impl_->thread.join();
+LoopbackHttpServer::~LoopbackHttpServer() {
+  server_.stop();
+  thread_.join();
 }
 
 std::string LoopbackHttpServer::url(const std::string& path) const {
@@ -76,13 +55,13 @@ std::string LoopbackHttpServer::url(const std::string& path) const {
 }
 
 std::vector<RecordedRequest> LoopbackHttpServer::requests() const {
-  std::lock_guard lock(impl_->mutex);
-  return impl_->requests;
+  std::lock_guard lock(mutex_);
+  return requests_;
 }
 
 void LoopbackHttpServer::setHandler(Handler handler) {
-  std::lock_guard lock(impl_->mutex);
-  impl_->handler = std::move(handler);
+  std::lock_guard lock(mutex_);
+  handler_ = std::move(handler);
 }
 
 }  // namespace testsupport

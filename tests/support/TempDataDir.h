@@ -6,8 +6,9 @@
 
 namespace testsupport {
 
-// A fresh temporary folder used as the user's data and cache home for one test:
-// XDG_DATA_HOME and XDG_CACHE_HOME point into it until the object goes away.
+// A fresh temporary folder used as the user's data, cache and runtime folders for one
+// test: XDG_DATA_HOME, XDG_CACHE_HOME and XDG_RUNTIME_DIR point into it until the object
+// goes away.
 class TempDataDir {
  public:
   TempDataDir();
@@ -18,6 +19,7 @@ class TempDataDir {
   const std::filesystem::path& root() const { return root_; }
   std::filesystem::path dataHome() const { return root_ / "data"; }
   std::filesystem::path cacheHome() const { return root_ / "cache"; }
+  std::filesystem::path runtimeDir() const { return root_ / "runtime"; }
   // The folder and file of the app-group suite of that name under dataHome().
   std::filesystem::path suiteFolder(const std::string& suiteName) const;
   std::filesystem::path suiteFile(const std::string& suiteName) const;
@@ -26,6 +28,7 @@ class TempDataDir {
   std::filesystem::path root_;
   std::optional<std::string> savedData_;
   std::optional<std::string> savedCache_;
+  std::optional<std::string> savedRuntime_;
 };
 
 }  // namespace testsupport

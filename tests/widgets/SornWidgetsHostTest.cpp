@@ -8,6 +8,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <thread>
 #include <vector>
@@ -15,9 +16,11 @@
 #include "platform/gobject/ObjectRef.h"
 #include "platform/render/ViewRenderer.h"
 #include "platform/widgethost/LiveHost.h"
+#include "shared/Constants.h"
 #include "shared/SharedStore.h"
 #include "shared/StoreKeys.h"
 #include "tests/support/MainLoopSpin.h"
+#include "tests/support/PrivateBus.h"
 #include "tests/support/TempDataDir.h"
 #include "widgets/SornWidgetBundle.h"
 
@@ -28,25 +31,7 @@ using namespace std::chrono_literals;
 using platform::widgethost::ReloadSignalListener;
 using testsupport::spinUntil;
 
-// A session bus of this test's own, for it and the programs it starts: other tests
-// that send the reload signal at the same time must not reach it.
-class PrivateBus : public ::testing::Environment {
- public:
-  void SetUp() override {
-    const std::string display = std::getenv("DISPLAY") != nullptr ? std::getenv("DISPLAY") : "";
-    bus_ = g_test_dbus_new(G_TEST_DBUS_NONE);
-    g_test_dbus_up(bus_);  // clears DISPLAY (against autolaunch); the host needs it
-    if (!display.empty()) setenv("DISPLAY", display.c_str(), 1);
-  }
-  void TearDown() override {
-    g_test_dbus_down(bus_);
-    g_object_unref(bus_);
-  }
-
- private:
-  GTestDBus* bus_ = nullptr;
-};
-const auto* const kBus = ::testing::AddGlobalTestEnvironment(new PrivateBus);
+const auto* const kBus = ::testing::AddGlobalTestEnvironment(new testsupport::PrivateBus);
 
 void storeStats(std::int64_t voice, std::int64_t streak, std::int64_t best) {
   const auto store = shared::SharedStore::open();
@@ -197,6 +182,24 @@ TEST(SornWidgetsProgram, SnapshotsAndCommandLineErrors) {
   }
 }
 
+TEST(SornWidgetsProgram, AStoreThatCannotBeOpenedIsLoggedOnlyWhenAskedFor) {
+  const testsupport::TempDataDir dir;
+  const auto folder = dir.suiteFolder(shared::kSuiteName);
+  std::filesystem::create_directories(folder);
+  std::filesystem::permissions(folder, std::filesystem::perms::others_read,
+                               std::filesystem::perm_options::add);
+  const std::string snapshot = SORN_WIDGETS_BINARY " --snapshot " + (dir.root() / "out").string();
+  const auto [quietStatus, quiet] = run("env -u G_MESSAGES_DEBUG " + snapshot);
+  EXPECT_EQ(quietStatus, 0);
+  EXPECT_EQ(quiet, "");
+  const auto [status, logged] = run("env G_MESSAGES_DEBUG=sorn " + snapshot);
+  EXPECT_EQ(status, 0);  // the widgets show their placeholder
+  EXPECT_NE(logged.find("sorn-DEBUG"), std::string::npos) << logged;
+  EXPECT_NE(logged.find("The store " + folder.string() + "/suite.sqlite3 cannot be opened"),
+            std::string::npos)
+      << logged;
+}
+
 TEST(SornWidgetsProgram, WindowRunsUntilTerminatedOrInterruptedAlsoInAFloodOfReloads) {
   const testsupport::TempDataDir dir;
   storeStats(60, 3, 4);
@@ -232,6 +235,25 @@ TEST(SornWidgetsProgram, WindowRunsUntilTerminatedOrInterruptedAlsoInAFloodOfRel
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
     g_spawn_close_pid(pid);
   }
+}
+
+TEST(SornWidgetsProgram, ASecondStartHandsOverToTheRunningHostAndSnapshotsStillRun) {
+  const testsupport::TempDataDir dir;
+  const char* argv[] = {SORN_WIDGETS_BINARY, nullptr};
+  GPid first = 0;
+  ASSERT_TRUE(g_spawn_async(nullptr, const_cast<gchar**>(argv), nullptr, G_SPAWN_DO_NOT_REAP_CHILD, nullptr,
+                            nullptr, &first, nullptr));
+  EXPECT_TRUE(spinUntil([] { return testsupport::busNameHasOwner("com.tarnwell.sorn.Widgets"); }, 10s));
+  EXPECT_EQ(run("timeout 20 " SORN_WIDGETS_BINARY).first, 0);  // hands over and ends, runs no host
+  const auto [status, output] = run(SORN_WIDGETS_BINARY " --snapshot " + dir.root().string());
+  EXPECT_EQ(status, 0) << output;
+  EXPECT_TRUE(std::filesystem::exists(dir.root() / "SornVoiceWidget-systemMedium.png"));
+  int firstStatus = 0;
+  EXPECT_EQ(waitpid(first, &firstStatus, WNOHANG), 0) << "the running host ended";
+  kill(first, SIGTERM);
+  waitpid(first, &firstStatus, 0);
+  EXPECT_TRUE(WIFEXITED(firstStatus) && WEXITSTATUS(firstStatus) == 0) << firstStatus;
+  g_spawn_close_pid(first);
 }
 
 // The autostart entry is checked as installed, by tests/e2e/installed.sh.

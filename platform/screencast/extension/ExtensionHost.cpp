@@ -15,6 +15,7 @@
 
 #include "platform/dispatch/WorkerPool.h"
 #include "platform/gobject/ObjectRef.h"
+#include "platform/screencast/extension/BroadcastLock.h"
 #include "platform/screencast/extension/GstSampleBuffer.h"
 #include "platform/screencast/extension/IndicatorProcess.h"
 #include "platform/screencast/extension/PortalCapture.h"
@@ -34,6 +35,22 @@ std::string captureFailure(GError* error) {
 }
 
 bool hasDisplay() { return g_getenv("DISPLAY") != nullptr || g_getenv("WAYLAND_DISPLAY") != nullptr; }
+
+constexpr const char* kAlreadyRunning = N_("A screen broadcast is already running.");
+
+// A second broadcast while one runs: its handler is never started, so it opens no session
+// and leaves the running broadcast (and what it stored) alone. Shown where a refusal of
+// the handler's own would be.
+int refuseSecondBroadcast(const ExtensionHostOptions& options) {
+  const char* refusal = _(kAlreadyRunning);
+  std::fprintf(stderr, "%s\n", refusal);
+  std::fflush(stderr);
+  if (options.showIndicator && hasDisplay()) {
+    if (auto indicator = IndicatorProcess::spawn(IndicatorProcess::programPath(), nullptr))
+      indicator->showError(refusal);
+  }
+  return 1;
+}
 
 // One broadcast: the capture pipeline, the indicator and the broadcast service the
 // handler ends the broadcast through. Lives on the main thread; finishBroadcastWithError
@@ -252,6 +269,9 @@ gboolean ExtensionHost::onStopSignal(gpointer self) {
 
 int runBroadcastExtension(const std::shared_ptr<BroadcastSampleHandler>& handler,
                           const ExtensionHostOptions& options) {
+  // Before anything of the broadcast starts: no request, no capture, no indicator of its own.
+  const auto lock = BroadcastLock::acquire();
+  if (!lock) return refuseSecondBroadcast(options);
   gst_init(nullptr, nullptr);
   auto host = std::make_shared<ExtensionHost>(handler, options);
   return host->run();

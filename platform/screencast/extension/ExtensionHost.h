@@ -29,8 +29,10 @@ struct ExtensionHostOptions {
 // the handler's tasks (taskDrainLimit). An error handed to finishBroadcastWithError (or a
 // capture failure, or the portal's: cancelled, not there) stops the capture, shows its
 // description on standard error and in the indicator, then calls finished.
+// One broadcast at a time (BroadcastLock): while another process runs one, the handler is
+// not started at all and "A screen broadcast is already running." is shown instead.
 // Gives the exit status: 0 after a finished broadcast, 1 after one that ended with an
-// error. Runs on the calling (main) thread.
+// error or was refused. Runs on the calling (main) thread.
 int runBroadcastExtension(const std::shared_ptr<BroadcastSampleHandler>& handler,
                           const ExtensionHostOptions& options);
 

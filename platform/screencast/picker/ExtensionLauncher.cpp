@@ -25,12 +25,12 @@ bool launchExtension(const ExtensionMetadata& extension, const std::vector<std::
   const auto launcher =
       gobject::ObjectRef<GSubprocessLauncher>::adopt(g_subprocess_launcher_new(G_SUBPROCESS_FLAGS_NONE));
   g_subprocess_launcher_set_child_setup(launcher.get(), startOwnSession, nullptr, nullptr);
-  GError* error = nullptr;
+  g_autoptr(GError) error = nullptr;
   // The subprocess object keeps itself alive until the child has ended and been reaped,
   // so letting go of our reference here does not orphan a zombie.
   const auto process = gobject::ObjectRef<GSubprocess>::adopt(
       g_subprocess_launcher_spawnv(launcher.get(), argv.data(), &error));
-  g_clear_error(&error);
+  if (!process) g_debug("the extension %s cannot be started: %s", extension.exec.c_str(), error->message);
   return static_cast<bool>(process);
 }
 

@@ -50,6 +50,8 @@ std::optional<ExtensionMetadata> findExtension(std::string_view id) {
   for (const auto& dir : extensionDataDirs()) {
     if (auto metadata = readExtensionMetadata(dir, id)) return metadata;
   }
+  g_debug("no usable metadata of the extension %.*s in sorn/extensions of any data folder",
+          static_cast<int>(id.size()), id.data());
   return std::nullopt;
 }
 

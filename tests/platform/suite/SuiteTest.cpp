@@ -1,215 +1,206 @@
+// The app-group store in one process: the suite, and the credentials the broadcast
+// extension loads from it. Several processes and kills are the stress test's.
 #include <gtest/gtest.h>
-#include <sqlite3.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <cstdint>
-#include <cstdlib>
+#include <atomic>
+#include <csignal>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <limits>
-#include <regex>
-#include <string>
-#include <vector>
+#include <sstream>
+#include <thread>
+#include <tuple>
+#include <utility>
 
+#include "broadcast/ScreenShareStore.h"
 #include "platform/suite/MoveAsideUnreadable.h"
 #include "platform/suite/Suite.h"
+#include "shared/SharedStore.h"
+#include "shared/StoreKeys.h"
+#include "tests/support/RawSql.h"
 #include "tests/support/TempDataDir.h"
 
 namespace {
 
 namespace fs = std::filesystem;
+namespace keys = shared::keys;
 using platform::suite::StoredValue;
 using platform::suite::Suite;
 using platform::suite::SuiteChange;
+using testsupport::rawSql;
+using testsupport::TempDataDir;
 
 constexpr const char* kSuite = "group.test.suite";
-// Tabs, a four-byte character and an embedded NUL: stored and read back byte for byte.
-const std::string kOddText = std::string("tab\there \xF0\x9F\x8E\xA7 nul") + '\0' + "end";
+
+std::string rawValue(const TempDataDir& dir, const std::string& key) {
+  return rawSql(dir.suiteFile(kSuite),
+                "SELECT typeof(value) || ':' || value FROM entries WHERE key = '" + key + "'");
+}
 
 mode_t modeOf(const fs::path& path) {
   struct stat st {};
-  EXPECT_EQ(lstat(path.c_str(), &st), 0) << path;
-  return st.st_mode & 07777;
-}
-
-// Reads a key straight through SQLite, as another program (or the sqlite3 tool) would.
-std::string rawValue(const fs::path& file, const std::string& key) {
-  sqlite3* db = nullptr;
-  EXPECT_EQ(sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READONLY, nullptr), SQLITE_OK);
-  sqlite3_stmt* stmt = nullptr;
-  std::string result = "<missing>";
-  if (sqlite3_prepare_v2(db, "SELECT typeof(value) || ':' || value FROM entries WHERE key = ?1", -1, &stmt,
-                         nullptr) == SQLITE_OK) {
-    sqlite3_bind_text(stmt, 1, key.c_str(), -1, SQLITE_TRANSIENT);
-    if (sqlite3_step(stmt) == SQLITE_ROW)
-      result = reinterpret_cast<const char*>(sqlite3_column_text(stmt, 0));
-  }
-  sqlite3_finalize(stmt);
-  sqlite3_close(db);
-  return result;
-}
-
-void rawExec(const fs::path& file, const char* sql) {
-  sqlite3* db = nullptr;
-  ASSERT_EQ(sqlite3_open(file.c_str(), &db), SQLITE_OK);
-  EXPECT_EQ(sqlite3_exec(db, sql, nullptr, nullptr, nullptr), SQLITE_OK) << sqlite3_errmsg(db);
-  sqlite3_close(db);
+  return lstat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 0;
 }
 
 std::string contentsOf(const fs::path& file) {
-  std::string contents(fs::file_size(file), '\0');
-  std::ifstream(file, std::ios::binary).read(contents.data(), static_cast<std::streamsize>(contents.size()));
-  return contents;
+  std::ostringstream contents;
+  contents << std::ifstream(file, std::ios::binary).rdbuf();
+  return contents.str();
 }
 
-TEST(Suite, TypedValuesRoundTripAndOtherTypesReadAsMissing) {
-  testsupport::TempDataDir dir;
+// Values read back by their type, records are written whole or not at all, and a
+// failed write says so and leaves the store as it was.
+TEST(Suite, TypedValuesRoundTripAndRecordsAreWrittenWholeOrNotAtAll) {
+  TempDataDir dir;
   auto suite = Suite::open(kSuite);
   ASSERT_TRUE(suite);
-
+  const std::string odd = std::string("tab\t\xF0\x9F\x8E\xA7 nul") + '\0' + "end";  // kept byte for byte
   const std::int64_t big = std::numeric_limits<std::int64_t>::max();
-  const std::int64_t small = std::numeric_limits<std::int64_t>::min();
   suite->setInteger("i.max", big);
-  suite->setInteger("i.min", small);
   suite->setInteger("i.neg", -2);
-  suite->setDouble("d.frac", 1700000000.5);
-  suite->setString("s.empty", "");
-  suite->setString("s.odd", kOddText);
-  suite->setBool("b.true", true);
-  suite->setBool("b.false", false);
+  suite->setDouble("d", 1700000000.5);
+  suite->setString("s.odd", odd);
+  suite->setBool("b", true);
+  suite->setString("s.long", std::string(shared::kMaxStringBytes + 1, 'x'));
+  auto bounded = Suite::open(kSuite, 4);  // texts over 4 bytes read as missing through it
+  ASSERT_TRUE(bounded);
+  EXPECT_EQ(bounded->integer("i.max"), big);
+  EXPECT_EQ(bounded->doubleValue("d"), 1700000000.5);
+  EXPECT_EQ(bounded->doubleValue("i.neg"), -2.0);  // a double read takes an integer
+  EXPECT_EQ(suite->string("s.odd"), odd);
+  EXPECT_EQ(bounded->boolValue("b"), true);
+  for (const char* key : {"nothing", "d", "s.odd"}) EXPECT_FALSE(suite->integer(key)) << key;
+  EXPECT_FALSE(suite->string("i.max"));
+  EXPECT_FALSE(suite->doubleValue("s.odd"));
+  EXPECT_FALSE(suite->boolValue("d"));
+  EXPECT_FALSE(bounded->string("s.odd"));
+  EXPECT_EQ(shared::SharedStore::open(kSuite)->read({"s.long"}).string("s.long"), std::nullopt);
+  EXPECT_EQ(rawValue(dir, "i.max"), "integer:9223372036854775807");
 
-  auto again = Suite::open(kSuite);
-  ASSERT_TRUE(again);
-  EXPECT_EQ(again->integer("i.max"), big);
-  EXPECT_EQ(again->integer("i.min"), small);
-  EXPECT_EQ(again->integer("i.neg"), -2);
-  EXPECT_EQ(again->doubleValue("d.frac"), 1700000000.5);
-  EXPECT_EQ(again->string("s.empty"), "");
-  EXPECT_EQ(again->string("s.odd"), kOddText);
-  EXPECT_EQ(again->boolValue("b.true"), true);
-  EXPECT_EQ(again->boolValue("b.false"), false);
-
-  // Missing keys and values of another type read as nothing; a double read takes an integer.
-  EXPECT_FALSE(again->integer("nothing"));
-  EXPECT_FALSE(again->doubleValue("nothing"));
-  EXPECT_FALSE(again->string("nothing"));
-  EXPECT_FALSE(again->boolValue("nothing"));
-  EXPECT_FALSE(again->integer("d.frac"));
-  EXPECT_FALSE(again->integer("s.empty"));
-  EXPECT_FALSE(again->string("i.neg"));
-  EXPECT_FALSE(again->doubleValue("s.odd"));
-  EXPECT_EQ(again->doubleValue("i.neg"), -2.0);
-
-  // Overwriting changes the type with the value; removing makes the key missing.
-  suite->setString("i.neg", "now text");
-  EXPECT_FALSE(again->integer("i.neg"));
-  EXPECT_EQ(again->string("i.neg"), "now text");
-  suite->remove("i.neg");
-  suite->remove("never.there");
-  EXPECT_FALSE(again->string("i.neg"));
-  EXPECT_EQ(rawValue(dir.suiteFile(kSuite), "i.max"), "integer:9223372036854775807");
-  EXPECT_EQ(rawValue(dir.suiteFile(kSuite), "i.neg"), "<missing>");
-}
-
-TEST(Suite, FolderAndFilesArePrivateToTheUser) {
-  testsupport::TempDataDir dir;
-  ::umask(0022);
-  auto suite = Suite::open(kSuite);
-  ASSERT_TRUE(suite);
-  suite->setString("k", "v");
-  EXPECT_EQ(modeOf(dir.suiteFolder(kSuite)), 0700);
-  EXPECT_EQ(modeOf(dir.suiteFile(kSuite)), 0600);
-  EXPECT_EQ(modeOf(fs::path(dir.suiteFile(kSuite).string() + "-wal")), 0600);
-  EXPECT_EQ(Suite::fileFor(kSuite), dir.suiteFile(kSuite));
-}
-
-TEST(Suite, RecordIsWrittenWholeOrNotAtAll) {
-  testsupport::TempDataDir dir;
-  const fs::path file = dir.suiteFile(kSuite);
-  auto suite = Suite::open(kSuite);
-  ASSERT_TRUE(suite);
-  const SuiteChange first[] = {{"r.count", StoredValue::ofInteger(1)},
+  const SuiteChange first[] = {{"i.neg", StoredValue::ofText("text")},  // another type, at the bound
                                {"r.name", StoredValue::ofText("one")},
                                {"r.gone", StoredValue::ofReal(0.5)},
                                {"r.gone", std::nullopt}};
   EXPECT_TRUE(suite->write(first));
-  const std::string_view keys[] = {"r.name", "r.count", "r.gone", "r.never"};
-  const auto values = suite->read(keys);
-  ASSERT_EQ(values.size(), 4U);
-  EXPECT_EQ(values[0].asText(), "one");
-  EXPECT_EQ(values[1].asInteger(), 1);
+  const std::string_view keys[] = {"i.neg", "r.name", "r.gone", "s.odd"};
+  const auto values = bounded->read(keys);
+  EXPECT_EQ(values[0].asText(), "text");
+  EXPECT_EQ(values[1].asText(), "one");
   EXPECT_EQ(values[2].type, StoredValue::Type::other);
   EXPECT_EQ(values[3].type, StoredValue::Type::other);
 
-  // A statement that fails in the middle (here through triggers another program put
-  // in) leaves none of the record written, and every failed write says so.
-  rawExec(file,
-          "CREATE TRIGGER refuse_insert BEFORE INSERT ON entries WHEN NEW.key = 'r.refused' "
-          "BEGIN SELECT RAISE(ABORT, 'refused'); END;"
-          "CREATE TRIGGER refuse_delete BEFORE DELETE ON entries WHEN OLD.key = 'r.count' "
-          "BEGIN SELECT RAISE(ABORT, 'refused'); END;");
-  const SuiteChange refusedSet[] = {{"r.count", StoredValue::ofInteger(2)},
-                                    {"r.refused", StoredValue::ofInteger(2)},
-                                    {"r.name", StoredValue::ofText("two")}};
-  const SuiteChange refusedRemove[] = {{"r.name", StoredValue::ofText("two")}, {"r.count", std::nullopt}};
+  // A statement that fails in the middle (here through triggers another program put in)
+  // leaves none of the record written.
+  EXPECT_EQ(rawSql(dir.suiteFile(kSuite),
+                   "CREATE TRIGGER no_insert BEFORE INSERT ON entries WHEN NEW.key = 'r.refused' "
+                   "BEGIN SELECT RAISE(ABORT, 'refused'); END;"
+                   "CREATE TRIGGER no_delete BEFORE DELETE ON entries WHEN OLD.key = 'i.neg' "
+                   "BEGIN SELECT RAISE(ABORT, 'refused'); END;"),
+            "<none>");
+  const SuiteChange refusedSet[] = {{"r.name", StoredValue::ofText("two")}, {"r.refused", StoredValue{}}};
+  const SuiteChange refusedRemove[] = {{"r.name", StoredValue::ofText("two")}, {"i.neg", std::nullopt}};
   EXPECT_FALSE(suite->write(refusedSet));
   EXPECT_FALSE(suite->write(refusedRemove));
   EXPECT_FALSE(suite->setInteger("r.refused", 3));
-  EXPECT_FALSE(suite->remove("r.count"));
-  EXPECT_EQ(rawValue(file, "r.count"), "integer:1");
-  EXPECT_EQ(rawValue(file, "r.name"), "text:one");
-  EXPECT_EQ(rawValue(file, "r.refused"), "<missing>");
-
+  EXPECT_FALSE(suite->remove("i.neg"));
+  EXPECT_EQ(rawValue(dir, "r.name"), "text:one");
+  EXPECT_EQ(rawValue(dir, "i.neg"), "text:text");
   // A failed record is rolled back, so the connection goes on writing.
-  const SuiteChange next[] = {{"r.name", StoredValue::ofText("three")}};
-  EXPECT_TRUE(suite->write(next));
-  EXPECT_TRUE(suite->setInteger("r.other", 4));
-  EXPECT_EQ(rawValue(file, "r.name"), "text:three");
+  EXPECT_TRUE(suite->remove("r.name"));
+  EXPECT_EQ(rawValue(dir, "r.name"), "<none>");
 }
 
-// As where /home links to /var/home: the folders above the suite's own may be links.
-TEST(Suite, OpensThroughLinkedFoldersAboveItsOwn) {
-  testsupport::TempDataDir dir;
-  const fs::path linked = dir.root() / "linked";
-  fs::create_directory_symlink(dir.dataHome(), linked);
-  setenv("XDG_DATA_HOME", linked.c_str(), 1);  // put back by the TempDataDir
-  auto suite = Suite::open(kSuite);
-  ASSERT_TRUE(suite);
-  EXPECT_TRUE(suite->setString("k", "through the link"));
-  EXPECT_EQ(Suite::fileFor(kSuite), linked / "app-groups" / kSuite / "suite.sqlite3");
-  EXPECT_EQ(rawValue(dir.suiteFile(kSuite), "k"), "text:through the link");
+// Opens only where its folder and file are the user's alone; the folders above may be
+// links (as where /home links to /var/home), the suite's own folder and file may not.
+TEST(Suite, OpensOnlyInAFolderAndFilePrivateToTheUser) {
+  using Dir = const TempDataDir&;
+  const auto folder = [](Dir d, fs::perms perms) {
+    fs::create_directories(d.suiteFolder(kSuite));
+    fs::permissions(d.suiteFolder(kSuite), perms);
+    return d.suiteFolder(kSuite);
+  };
+  const auto above = [](Dir d) {  // the suite's folder, with nothing made there yet
+    fs::create_directories(d.suiteFolder(kSuite).parent_path());
+    fs::create_directory(d.root() / "elsewhere");
+    fs::permissions(d.root() / "elsewhere", fs::perms::owner_all);
+    return d.suiteFolder(kSuite);
+  };
+  const fs::perms all = fs::perms::owner_all, rw = fs::perms::owner_read | fs::perms::owner_write;
+  const auto file = [&](Dir d, fs::perms perms) {
+    std::ofstream(folder(d, all) / "suite.sqlite3").close();
+    fs::permissions(d.suiteFile(kSuite), perms);
+  };
+  const std::tuple<const char*, bool, std::function<void(Dir)>> cases[] = {
+      {"nothing there yet", true, [](Dir) {}},
+      {"folders above linked", true,
+       [](Dir d) {  // XDG_DATA_HOME is put back by the TempDataDir
+         fs::create_directory_symlink(d.dataHome(), d.root() / "linked");
+         setenv("XDG_DATA_HOME", (d.root() / "linked").c_str(), 1);
+       }},
+      {"folder readable by the group", false, [&](Dir d) { folder(d, all | fs::perms::group_read); }},
+      {"folder read-only", false, [&](Dir d) { folder(d, fs::perms::owner_read | fs::perms::owner_exec); }},
+      // Only root can hand a folder to another user; others get a folder open to others.
+      {"folder of someone else", false,
+       [&](Dir d) {
+         if (chown(folder(d, all).c_str(), 65534, 65534) != 0) folder(d, all | fs::perms::others_exec);
+       }},
+      {"file readable by others", false, [&](Dir d) { file(d, rw | fs::perms::others_read); }},
+      {"a file where the folder should be", false, [&](Dir d) { std::ofstream(above(d)) << "x"; }},
+      {"folder is a link", false,
+       [&](Dir d) { fs::create_directory_symlink(d.root() / "elsewhere", above(d)); }},
+      {"file is a link", false,
+       [&](Dir d) { fs::create_symlink(d.root() / "elsewhere.sqlite3", folder(d, all) / "suite.sqlite3"); }},
+  };
+  ::umask(0022);
+  for (const auto& [name, opens, prepare] : cases) {
+    SCOPED_TRACE(name);
+    TempDataDir dir;
+    prepare(dir);
+    auto suite = Suite::open(kSuite);
+    ASSERT_EQ(suite.has_value(), opens);
+    EXPECT_FALSE(fs::exists(dir.root() / "elsewhere.sqlite3") ||
+                 fs::exists(dir.root() / "elsewhere/suite.sqlite3"));
+    if (!suite) continue;
+    EXPECT_TRUE(suite->setString("k", "v"));
+    EXPECT_EQ(rawValue(dir, "k"), "text:v");
+    EXPECT_EQ(modeOf(dir.suiteFolder(kSuite)), 0700);
+    EXPECT_EQ(modeOf(dir.suiteFile(kSuite)), 0600);
+    EXPECT_EQ(modeOf(dir.suiteFile(kSuite).string() + "-wal"), 0600);
+  }
+  TempDataDir dir;
+  for (const char* badName : {"", ".", "..", "a/b", "../escape"})
+    EXPECT_FALSE(Suite::open(badName)) << badName;
 }
 
 // A file SQLite cannot read is kept beside a fresh suite, with its log, under a name
 // that says why.
 TEST(Suite, UnreadableFileIsMovedAsideAndAFreshSuiteStarts) {
-  struct Case {
-    const char* name;
-    void (*make)(const fs::path& file);
-  };
-  const Case cases[] = {
-      {"a text file",
-       [](const fs::path& file) { std::ofstream(file) << "this is no database, just some text"; }},
+  const std::pair<const char*, void (*)(const fs::path&)> cases[] = {
+      {"a text file", [](const fs::path& file) { std::ofstream(file) << "no database, just some text"; }},
       {"a database with a page overwritten",
        [](const fs::path& file) {
-         rawExec(file,
-                 "CREATE TABLE entries (key TEXT PRIMARY KEY NOT NULL, value) WITHOUT ROWID;"
-                 "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 400) "
-                 "INSERT INTO entries SELECT 'k' || i, printf('%0100d', i) FROM n;");
+         EXPECT_EQ(rawSql(file,
+                          "CREATE TABLE entries (key TEXT PRIMARY KEY NOT NULL, value) WITHOUT ROWID;"
+                          "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 400) "
+                          "INSERT INTO entries SELECT 'k' || i, printf('%0100d', i) FROM n;"),
+                   "<none>");
          std::fstream page(file, std::ios::in | std::ios::out | std::ios::binary);
          page.seekp(2 * 4096);
          page << std::string(4096, 'Z');
        }},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    testsupport::TempDataDir dir;
+  for (const auto& [name, make] : cases) {
+    SCOPED_TRACE(name);
+    TempDataDir dir;
     const fs::path folder = dir.suiteFolder(kSuite), file = dir.suiteFile(kSuite);
     fs::create_directories(folder);
     fs::permissions(folder, fs::perms::owner_all);
-    c.make(file);
+    make(file);
     std::ofstream(file.string() + "-wal") << "a log left beside it";
     for (const char* suffix : {"", "-wal"})
       fs::permissions(file.string() + suffix, fs::perms::owner_read | fs::perms::owner_write);
@@ -219,99 +210,26 @@ TEST(Suite, UnreadableFileIsMovedAsideAndAFreshSuiteStarts) {
     ASSERT_TRUE(suite);
     EXPECT_FALSE(suite->string("k1"));
     EXPECT_TRUE(suite->setString("k", "fresh"));
-    EXPECT_EQ(rawValue(file, "k"), "text:fresh");
+    EXPECT_EQ(rawValue(dir, "k"), "text:fresh");
     std::vector<std::string> aside;
-    for (const auto& entry : fs::directory_iterator(folder)) {
-      const std::string name = entry.path().filename();
-      if (name.rfind("suite.sqlite3.unreadable-", 0) == 0) aside.push_back(name);
-    }
+    for (const auto& entry : fs::directory_iterator(folder))
+      if (entry.path().filename().string().starts_with("suite.sqlite3.unreadable-"))
+        aside.push_back(entry.path());
     std::sort(aside.begin(), aside.end());
     ASSERT_GE(aside.size(), 2U);
-    EXPECT_TRUE(std::regex_match(aside[0], std::regex(R"(suite\.sqlite3\.unreadable-[0-9]{10})")))
-        << aside[0];
-    EXPECT_EQ(contentsOf(folder / aside[0]), unreadable);
-    EXPECT_EQ(contentsOf(folder / (aside[0] + "-wal")), "a log left beside it");
+    EXPECT_EQ(contentsOf(aside[0]), unreadable);
+    EXPECT_EQ(contentsOf(aside[0] + "-wal"), "a log left beside it");
 
     // Nothing is moved once the path names another file than the one found unreadable.
     struct stat st {};
     ASSERT_EQ(lstat(file.c_str(), &st), 0);
     EXPECT_FALSE(platform::suite::moveAsideUnreadable(file, st.st_dev, st.st_ino + 1));
-    EXPECT_EQ(rawValue(file, "k"), "text:fresh");
-  }
-}
-
-TEST(Suite, CannotBeOpenedWhenContainerIsUnusableOrNotPrivate) {
-  struct Case {
-    const char* name;
-    void (*breakIt)(const testsupport::TempDataDir&);
-  };
-  const Case cases[] = {
-      {"folder readable by the group",
-       [](const testsupport::TempDataDir& d) {
-         fs::create_directories(d.suiteFolder(kSuite));
-         fs::permissions(d.suiteFolder(kSuite),
-                         fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec);
-       }},
-      {"folder read-only",
-       [](const testsupport::TempDataDir& d) {
-         fs::create_directories(d.suiteFolder(kSuite));
-         fs::permissions(d.suiteFolder(kSuite), fs::perms::owner_read | fs::perms::owner_exec);
-       }},
-      {"file readable by others",
-       [](const testsupport::TempDataDir& d) {
-         fs::create_directories(d.suiteFolder(kSuite));
-         fs::permissions(d.suiteFolder(kSuite), fs::perms::owner_all);
-         std::ofstream(d.suiteFile(kSuite)).close();
-         fs::permissions(d.suiteFile(kSuite),
-                         fs::perms::owner_read | fs::perms::owner_write | fs::perms::others_read);
-       }},
-      {"a file where the folder should be",
-       [](const testsupport::TempDataDir& d) {
-         fs::create_directories(d.suiteFolder(kSuite).parent_path());
-         std::ofstream(d.suiteFolder(kSuite)) << "x";
-       }},
-      {"folder is a symbolic link",
-       [](const testsupport::TempDataDir& d) {
-         fs::create_directories(d.suiteFolder(kSuite).parent_path());
-         fs::create_directory(d.root() / "elsewhere");
-         fs::permissions(d.root() / "elsewhere", fs::perms::owner_all);
-         fs::create_directory_symlink(d.root() / "elsewhere", d.suiteFolder(kSuite));
-       }},
-      {"file is a symbolic link",
-       [](const testsupport::TempDataDir& d) {
-         fs::create_directories(d.suiteFolder(kSuite));
-         fs::permissions(d.suiteFolder(kSuite), fs::perms::owner_all);
-         fs::create_symlink(d.root() / "elsewhere.sqlite3", d.suiteFile(kSuite));
-       }},
-      {"folder owned by someone else",
-       [](const testsupport::TempDataDir& d) {
-         fs::create_directories(d.suiteFolder(kSuite));
-         fs::permissions(d.suiteFolder(kSuite), fs::perms::owner_all);
-         // Only root can hand a folder to another user; others get a folder they own,
-         // which the group-readable case already covers.
-         if (geteuid() == 0) {
-           EXPECT_EQ(chown(d.suiteFolder(kSuite).c_str(), 65534, 65534), 0);
-         } else {
-           fs::permissions(d.suiteFolder(kSuite), fs::perms::owner_all | fs::perms::others_exec);
-         }
-       }},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    testsupport::TempDataDir dir;
-    c.breakIt(dir);
-    EXPECT_FALSE(Suite::open(kSuite));
-    EXPECT_FALSE(fs::exists(dir.root() / "elsewhere.sqlite3"));
-    EXPECT_FALSE(fs::exists(dir.root() / "elsewhere" / "suite.sqlite3"));
-  }
-  testsupport::TempDataDir dir;
-  for (const char* badName : {"", ".", "..", "a/b", "../escape"}) {
-    EXPECT_FALSE(Suite::open(badName)) << badName;
+    EXPECT_EQ(rawValue(dir, "k"), "text:fresh");
   }
 }
 
 TEST(Suite, ReplacedOrRemovedFileIsReopenedNotWrittenThroughStaleHandle) {
-  testsupport::TempDataDir dir;
+  TempDataDir dir;
   const fs::path file = dir.suiteFile(kSuite);
   auto first = Suite::open(kSuite);
   ASSERT_TRUE(first);
@@ -323,21 +241,15 @@ TEST(Suite, ReplacedOrRemovedFileIsReopenedNotWrittenThroughStaleHandle) {
   ASSERT_TRUE(second);
   EXPECT_FALSE(second->string("k"));
   second->setString("k", "fresh");
-  EXPECT_EQ(rawValue(file, "k"), "text:fresh");
+  EXPECT_EQ(rawValue(dir, "k"), "text:fresh");
 
   // A store moved into place over the old one is the one read from then on.
   const fs::path staged = dir.root() / "staged.sqlite3";
-  {
-    sqlite3* db = nullptr;
-    ASSERT_EQ(sqlite3_open(staged.c_str(), &db), SQLITE_OK);
-    ASSERT_EQ(sqlite3_exec(db,
-                           "CREATE TABLE entries (key TEXT PRIMARY KEY NOT NULL, value) WITHOUT ROWID;"
-                           "INSERT INTO entries VALUES ('k', 'replaced');",
-                           nullptr, nullptr, nullptr),
-              SQLITE_OK);
-    sqlite3_close(db);
-    fs::permissions(staged, fs::perms::owner_read | fs::perms::owner_write);
-  }
+  ASSERT_EQ(rawSql(staged,
+                   "CREATE TABLE entries (key TEXT PRIMARY KEY NOT NULL, value) WITHOUT ROWID;"
+                   "INSERT INTO entries VALUES ('k', 'replaced');"),
+            "<none>");
+  fs::permissions(staged, fs::perms::owner_read | fs::perms::owner_write);
   for (const char* suffix : {"-wal", "-shm"}) fs::remove(file.string() + suffix);
   fs::rename(staged, file);
   auto third = Suite::open(kSuite);
@@ -348,19 +260,113 @@ TEST(Suite, ReplacedOrRemovedFileIsReopenedNotWrittenThroughStaleHandle) {
   // Letting go of the handles on the old file must not delete the new file's log.
   first.reset();
   second.reset();
-  EXPECT_EQ(rawValue(file, "k"), "text:written after the swap");
+  EXPECT_EQ(rawValue(dir, "k"), "text:written after the swap");
 }
 
 TEST(Suite, WriteAheadLogStaysBounded) {
-  testsupport::TempDataDir dir;
-  const std::string payload(4096, 'x');
-  for (int i = 0; i < 3000; ++i) {
+  TempDataDir dir;
+  for (int i = 0; i < 3000; ++i)
+    Suite::open(kSuite)->setString("blob." + std::to_string(i % 50), std::string(4096, 'x'));
+  EXPECT_LT(fs::file_size(dir.suiteFile(kSuite).string() + "-wal"), 4U * 1024 * 1024);
+}
+
+// Over its file-size limit a record fails as a whole, like one on a full disk: the
+// process is not killed by SIGXFSZ, and a program's own handler is kept.
+TEST(Suite, RecordOverTheFileSizeLimitFailsAndTheProcessLivesOn) {
+  static volatile std::sig_atomic_t signals = 0;
+  for (const bool ownHandler : {false, true}) {
+    TempDataDir dir;
+    if (ownHandler) std::signal(SIGXFSZ, [](int) { signals = signals + 1; });
     auto suite = Suite::open(kSuite);
     ASSERT_TRUE(suite);
-    suite->setString("blob." + std::to_string(i % 50), payload);
+    rlimit limit{};
+    getrlimit(RLIMIT_FSIZE, &limit);
+    const rlim_t unlimited = std::exchange(limit.rlim_cur, 32 * 1024);
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0);
+    const SuiteChange record[] = {{"small", StoredValue::ofText("fits")},
+                                  {"large", StoredValue::ofText(std::string(1024 * 1024, 'x'))}};
+    EXPECT_FALSE(suite->write(record));
+    EXPECT_TRUE(suite->setString("k", "v"));
+    limit.rlim_cur = unlimited;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0);
+    EXPECT_FALSE(suite->string("small"));
+    EXPECT_EQ(rawValue(dir, "k"), "text:v");
+    EXPECT_EQ(signals > 0, ownHandler);
   }
-  auto walSize = fs::file_size(dir.suiteFile(kSuite).string() + "-wal");
-  EXPECT_LT(walSize, 4u * 1024 * 1024) << "the log grew with every write";
+}
+
+TEST(ScreenShareStore, LoadsCredentialsOnlyWhenTheStoreHoldsUsableOnes) {
+  using broadcast::ScreenShareStore;
+  const std::string base = "https://api.example.test/v1/api";
+  const auto usable = [](std::string token, std::string apiBase, double updatedAt = 1700000000.5) {
+    return ScreenShareStore::Credentials{std::move(token), "lounge", "voice-1", std::move(apiBase),
+                                         ScreenShareStore::Date(std::chrono::duration<double>(updatedAt))};
+  };
+  const auto text = StoredValue::ofText;
+  const struct {
+    const char* key;
+    StoredValue value;  // after all five keys were stored; missing: removed
+    std::optional<ScreenShareStore::Credentials> expected;
+  } cases[] = {
+      {"unrelated", {}, usable("tok-1", base)},
+      {keys::kApiBase, {}, usable("tok-1", shared::kDefaultApiBase)},
+      {keys::kApiBase, text(""), usable("tok-1", "")},
+      {keys::kAccessToken, text("  "), usable("  ", base)},  // not trimmed
+      {keys::kCredentialsUpdatedAt, {}, usable("tok-1", base, 0)},
+      {keys::kAccessToken, text(""), std::nullopt},
+      {keys::kAccessToken, StoredValue::ofInteger(7), std::nullopt},
+      {keys::kChannelId, {}, std::nullopt},
+      {keys::kPrimarySessionId, text(""), std::nullopt},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.key << " changed, case " << &c - cases);
+    TempDataDir dir;
+    EXPECT_FALSE(ScreenShareStore::load());  // an empty store
+    const SuiteChange record[] = {
+        {keys::kAccessToken, text("tok-1")},
+        {keys::kChannelId, text("lounge")},
+        {keys::kPrimarySessionId, text("voice-1")},
+        {keys::kApiBase, text(base)},
+        {keys::kCredentialsUpdatedAt, StoredValue::ofReal(1700000000.5)},
+        {c.key, c.value.type != StoredValue::Type::other ? std::optional(c.value) : std::nullopt}};
+    ASSERT_TRUE(Suite::open(shared::kSuiteName)->write(record));
+    EXPECT_EQ(ScreenShareStore::load(), c.expected);
+  }
+  TempDataDir dir;  // a file where the suite's folder should be
+  fs::create_directories(dir.suiteFolder(shared::kSuiteName).parent_path());
+  std::ofstream(dir.suiteFolder(shared::kSuiteName)) << "x";
+  EXPECT_FALSE(ScreenShareStore::load());
+}
+
+// Credentials rewritten whole by another thread (as the app does) are never loaded half
+// old, half new, through the connection the two threads share.
+TEST(ScreenShareStore, LoadsWholeCredentialsWhileAnotherThreadRewritesThem) {
+  TempDataDir dir;
+  const auto voiceJoined = [](int i) {
+    const std::string n = std::to_string(i % 2);
+    return shared::SharedStore::open()->write(shared::StoreChanges()
+                                                  .setString(keys::kAccessToken, "tok-" + n)
+                                                  .setString(keys::kChannelId, "lounge-" + n)
+                                                  .setString(keys::kPrimarySessionId, "voice-" + n)
+                                                  .setString(keys::kApiBase, "https://api-" + n));
+  };
+  ASSERT_TRUE(voiceJoined(0));
+  std::atomic<bool> stop{false};
+  std::atomic<int> failedWrites{0};
+  std::thread app([&] {
+    for (int i = 1; !stop; ++i) failedWrites += voiceJoined(i) ? 0 : 1;
+  });
+  int mixed = 0;  // or missing
+  for (int round = 0; round < 2000; ++round) {
+    const auto loaded = broadcast::ScreenShareStore::load();
+    const char n = loaded ? loaded->token.back() : '?';
+    mixed += !loaded || loaded->channelId.back() != n || loaded->primarySessionId.back() != n ||
+             loaded->apiBase.back() != n;
+  }
+  stop = true;
+  app.join();
+  EXPECT_EQ(mixed, 0);
+  EXPECT_EQ(failedWrites, 0);
 }
 
 }  // namespace

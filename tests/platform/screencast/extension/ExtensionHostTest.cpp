@@ -58,6 +58,7 @@ const BroadcastError kError{"com.example.test", 3, "Something went wrong."};
 using Events = std::vector<std::string>;
 
 TEST(ExtensionHostTest, EndsTheBroadcastAndAlwaysCallsFinished) {
+  const testsupport::TempDataDir dir;  // a runtime folder of its own: the broadcast lock is in it
   std::thread reporter;
   struct Case {
     const char* name;

@@ -1,0 +1,262 @@
+// The REST client stack against a real loopback server: the libcurl session's own rules,
+// then the client through it, the server answering as each case says: well, badly or with
+// hostile intent.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cctype>
+#include <cstdlib>
+#include <functional>
+#include <optional>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "broadcast/signaling/ScreenShareSignaling.h"
+#include "platform/http/CurlSession.h"
+#include "tests/support/LoopbackHttpServer.h"
+
+namespace {
+
+using broadcast::ScreenShareSignaling;
+using platform::http::CurlSession;
+using platform::http::HttpResponse;
+using platform::http::HttpResult;
+using platform::http::TransportError;
+using testsupport::HttpReply;
+using Kind = TransportError::Kind;
+using Headers = std::vector<std::pair<std::string, std::string>>;
+
+HttpResult post(const std::string& url, Headers headers = {{"Authorization", "Bearer t"}},
+                std::string body = "{}") {
+  return CurlSession::shared().post({url, std::move(headers), std::move(body)});
+}
+
+std::optional<Kind> failureKind(const HttpResult& result) {
+  if (const auto* error = std::get_if<TransportError>(&result)) return error->kind;
+  return std::nullopt;
+}
+
+// Echoes the body, or at /N answers N bytes.
+HttpReply echo(const testsupport::RecordedRequest& request) {
+  const bool sized = std::isdigit(request.target.back()) != 0;
+  return {200, sized ? std::string(std::stoul(request.target.substr(1)), 'x') : request.body};
+}
+
+TEST(CurlSessionTest, RefusesWhatItMustNotSendAndCutsRepliesOffAtTheCap) {
+  const testsupport::LoopbackHttpServer server(echo);
+  // Plain http must never go through a proxy; none listens at this one.
+  setenv("http_proxy", "http://127.0.0.1:9", 1);
+  const std::string port = server.url().substr(17);  // after "http://127.0.0.1:"
+  const std::string cap = std::to_string(CurlSession::kMaxReplyBytes);
+  const std::vector<std::pair<std::optional<Kind>, std::vector<std::string>>> cases = {
+      {Kind::invalidRequest,  // no scheme guessing, no other schemes
+       {"", "not a url", "127.0.0.1:PORT/x", "http://127.0.0.1:PORT/a b", "ftp://127.0.0.1:PORT/x",
+        "file:///etc/passwd"}},
+      {Kind::insecure,
+       {"http://api.example.com/v1/api", "http://10.1.2.3:PORT/x", "http://127.0.0.1.example.com:PORT/x",
+        "http://localhost.example.com:PORT/x", "http://[::ffff:127.0.0.1]:PORT/x", "HTTP://example.com/x"}},
+      {std::nullopt,  // answered
+       {"http://127.0.0.1:PORT/x", "http://localhost:PORT/x", "http://LocalHost:PORT/x",
+        "http://127.1:PORT/x", "HTTP://127.0.0.1:PORT/x", "http://127.0.0.1:PORT/" + cap}},
+      {Kind::replyTooLarge, {"http://127.0.0.1:PORT/" + cap + "1", "http://127.0.0.1:PORT/" + cap + "0"}},
+      // Allowed, but nothing listens there, or not with TLS.
+      {Kind::failed, {"http://127.9.9.9:PORT/x", "http://[::1]:PORT/x", "https://127.0.0.1:PORT/x"}},
+  };
+  std::size_t sent = 0;
+  for (const auto& [failure, urls] : cases) {
+    for (std::string url : urls) {
+      if (const auto at = url.find("PORT"); at != std::string::npos) url.replace(at, 4, port);
+      const auto result = post(url);
+      EXPECT_EQ(failureKind(result), failure) << url;
+      sent += !failure || failure == Kind::replyTooLarge;
+      EXPECT_TRUE(!failure || !std::get<TransportError>(result).description.empty()) << url;
+    }
+  }
+  unsetenv("http_proxy");
+  // Headers that libcurl would drop, split or end early.
+  for (const auto& header : Headers{{"Authorization", "Bearer a\r\nX-Injected: 1"},
+                                    {"Authorization", "Bearer a\nb"},
+                                    {"Authorization", std::string("Bearer a\0b", 10)},
+                                    {"X-Injected: 1\r\nAuthorization", "Bearer a"},
+                                    {"X-Empty", ""},
+                                    {"", "value"}}) {
+    EXPECT_EQ(failureKind(post(server.url("/x"), {{"Content-Type", "application/json"}, header})),
+              Kind::invalidRequest)
+        << header.first;
+  }
+  // Nothing refused reached the server (the TLS attempt sent nothing it took as HTTP).
+  EXPECT_EQ(server.requests().size(), sent);
+}
+
+// Open and close tasks overlap: the one session serves several threads at once, each
+// getting its own reply, over connections kept alive between requests.
+TEST(CurlSessionTest, ThreadsSharingTheSessionEachGetTheirOwnReplyOverKeptConnections) {
+  const testsupport::LoopbackHttpServer server(echo);
+  constexpr int kThreads = 6, kRequestsPerThread = 20;
+  std::vector<int> mismatches(kThreads, 0);
+  std::vector<std::thread> workers;
+  for (int t = 0; t < kThreads; ++t) {
+    workers.emplace_back([&, t] {
+      for (int i = 0; i < kRequestsPerThread; ++i) {
+        const std::string body = "{\"n\":\"" + std::to_string(t) + "-" + std::to_string(i) + "\"}";
+        const auto result = post(server.url("/e"), {}, body);
+        const auto* reply = std::get_if<HttpResponse>(&result);
+        mismatches[t] += reply == nullptr || reply->status != 200 || reply->body != body;
+      }
+    });
+  }
+  for (auto& worker : workers) worker.join();
+  EXPECT_EQ(mismatches, std::vector<int>(kThreads, 0));
+  std::set<std::string> connections;
+  for (const auto& request : server.requests()) connections.insert(request.header("REMOTE_PORT"));
+  EXPECT_EQ(server.requests().size(), std::size_t{kThreads * kRequestsPerThread});
+  EXPECT_LE(connections.size(), std::size_t{kThreads});
+}
+
+HttpReply reply(int status, std::string body) { return {status, std::move(body)}; }
+
+// What a failed request says, behind the kind of a transport's failure.
+std::string described(const broadcast::RequestError& error) {
+  static constexpr const char* kKinds[] = {"invalidRequest", "insecure", "replyTooLarge", "timedOut",
+                                           "failed"};
+  const auto* failure = std::get_if<TransportError>(&error.cause);
+  return (failure ? kKinds[static_cast<int>(failure->kind)] + std::string(": ") : "") + error.description();
+}
+
+// A call of the client, and what came of it: the session id, "closed", the reply, or the
+// error.
+using Call = std::function<std::string(const ScreenShareSignaling&)>;
+Call open(const std::string& voiceSessionId = "v-1") {
+  return [voiceSessionId](const ScreenShareSignaling& signaling) {
+    const auto outcome = signaling.openScreenSession(voiceSessionId);
+    return outcome.ok() ? "id " + outcome.value() : described(outcome.error());
+  };
+}
+Call close(std::optional<std::string> trackName = "screen-ios-1") {
+  return [trackName](const ScreenShareSignaling& signaling) {
+    const auto outcome = signaling.closeScreenSession("scr-9", trackName);
+    return outcome.ok() ? std::string("closed") : described(outcome.error());
+  };
+}
+Call postJson() {
+  return [](const ScreenShareSignaling& signaling) { return signaling.postJSON("/any", {}).value().dump(); };
+}
+
+// The shared transport: the real session, with a time-out short enough that no test
+// waits for a minute; notes the time-out asked for, and answers in the server's place
+// with `canned` (for replies libcurl never hands over: status 0, or a final 1xx that it
+// takes as interim).
+class ScreenShareSignalingTest : public ::testing::Test, public platform::http::HttpTransport {
+ protected:
+  void SetUp() override { installSharedTransport(*this); }
+  void TearDown() override { installSharedTransport(CurlSession::shared()); }
+  HttpResult post(const platform::http::HttpRequest& request) override {
+    lastTimeout = request.timeout;
+    if (canned) return *canned;
+    auto shortened = request;
+    shortened.timeout = std::chrono::milliseconds(500);
+    return CurlSession::shared().post(shortened);
+  }
+
+  std::optional<HttpResponse> canned;
+  std::chrono::milliseconds lastTimeout{0};
+  testsupport::LoopbackHttpServer server{nullptr};
+};
+
+TEST_F(ScreenShareSignalingTest, RequestsHaveTheExactFormAndTheChannelIdIsOnePathSegment) {
+  server.setHandler([](const auto&) { return reply(200, R"({"screenSessionId":"s"})"); });
+  const std::string voice = R"({"sessionId":"v-1"})", screen = R"({"sessionId":"scr-9")";
+  // API base, token, channel id; the call; the target after the API base, the body sent.
+  using Case = std::tuple<std::string, std::string, std::string, Call, std::string, std::string>;
+  const std::vector<Case> cases = {
+      {"/a", "tok-123", "lounge", open(), "lounge/screen-session", voice},
+      {"/a/", " a  b", "lounge", open(), "lounge/screen-session", voice},  // both verbatim
+      {"/a", "t", "lounge", close(std::nullopt), "lounge/screen-session/close", screen + "}"},
+      {"/a", "t", "lounge", close(""), "lounge/screen-session/close", screen + R"(,"trackName":""})"},
+      // RFC 3986 path characters (and well-formed escapes) pass unchanged; everything else
+      // is escaped, and dot segments too.
+      {"/a", "t", "AZaz09-._~!$&'()*+,;=:@%2F...", open(), "AZaz09-._~!$&'()*+,;=:@%2F.../screen-session",
+       voice},
+      {"/a", "t", std::string("/?#%zz%4%\xC3\xA9 \t\"<>{}|^`\\[]\0", 25), open(),
+       "%2F%3F%23%25zz%254%25%C3%A9%20%09%22%3C%3E%7B%7D%7C%5E%60%5C%5B%5D%00/screen-session", voice},
+      {"/a", "t", ".", open(), "%2E/screen-session", voice},
+      {"/a", "t", "..", close(), "%2E%2E/screen-session/close", screen + R"(,"trackName":"screen-ios-1"})"},
+  };
+  for (const auto& [base, token, channel, call, target, body] : cases) {
+    SCOPED_TRACE(target);
+    call({server.url(base), token, channel});
+    const auto sent = server.requests().back();
+    EXPECT_EQ(sent.method + " " + sent.target, "POST " + base + "/voice/sfu/" + target);
+    EXPECT_EQ(sent.header("Content-Type"), "application/json");
+    EXPECT_EQ(sent.header("Authorization"), "Bearer " + token);
+    EXPECT_EQ(sent.body, body);  // compact JSON
+    EXPECT_EQ(lastTimeout, std::chrono::seconds(60));
+  }
+  EXPECT_EQ(server.requests().size(), cases.size());
+}
+
+TEST_F(ScreenShareSignalingTest, EveryReplyBecomesAnIdOrAClearError) {
+  const std::string noId = "Unexpected response: no screenSessionId";
+  std::atomic<std::size_t> streamed{0};
+  // Pieces of `piece` every `pause`, for as long as the client reads.
+  const auto streaming = [&streamed](std::string piece, std::chrono::milliseconds pause, std::size_t count) {
+    HttpReply slow = reply(200, "");
+    slow.stream = [=, &streamed, left = count]() mutable -> std::optional<std::string> {
+      std::this_thread::sleep_for(pause);
+      streamed += piece.size();
+      return left-- > 0 ? std::optional(piece) : std::nullopt;
+    };
+    return slow;
+  };
+  // What the server answers; the call; its outcome.
+  const std::vector<std::tuple<HttpReply, Call, std::string>> cases = {
+      {reply(201, R"({"screenSessionId":"scr-2","region":"eu","n":[1,2]})"), open(), "id scr-2"},
+      {reply(299, R"({"screenSessionId":"scr-3"})"), open(), "id scr-3"},
+      {HttpReply{302, R"({"screenSessionId":"scr-4"})", "application/json", {{"Location", "/v1/api/x"}}},
+       open(), "Request failed (302)"},
+      {reply(500, ""), open(), "Request failed (500)"},
+      {reply(403, R"({"message":"Not in this channel"})"), open(), "Not in this channel"},
+      {reply(404, R"({"message":7})"), open(), "Request failed (404)"},
+      {reply(200, ""), open(), noId},
+      {reply(200, "not json"), open(), noId},
+      {reply(200, R"([{"screenSessionId":"scr-5"}])"), open(), noId},
+      {reply(200, R"({"screenSessionId":""})"), open(), noId},
+      {reply(200, R"({"screenSessionId":5})"), open(), noId},
+      // Closing minds the status, not the body.
+      {reply(200, "not json"), close(), "closed"},
+      {reply(410, R"({"message":"Already closed"})"), close(), "Already closed"},
+      // Any request gives the reply's object, or an empty one.
+      {reply(200, R"({"a":[1,{"b":null}]})"), postJson(), R"({"a":[1,{"b":null}]})"},
+      {reply(200, "[1,2]"), postJson(), "{}"},
+      // Text that is not UTF-8 cannot be JSON: nothing is sent.
+      {reply(200, "{}"), open("\xff\xfe"), "invalidRequest: The request body could not be encoded as JSON."},
+      // Servers that drip, stop short or flood: a flood is cut off at the cap, not read whole.
+      {streaming("{", std::chrono::milliseconds(40), 100), open(), "timedOut: The request timed out."},
+      {streaming(R"({"screenSess)", std::chrono::milliseconds(0), 1), open(),
+       "failed: The request failed: transfer closed with outstanding read data remaining"},
+      {streaming(std::string(0x10000, ' '), std::chrono::milliseconds(0), 1600), open(),
+       "replyTooLarge: The server's reply is larger than 1 MiB."},
+      // Bodies within the cap that nest deeply or are not UTF-8 give no usable reply.
+      {reply(200, R"({"x":)" + std::string(300'000, '[') + std::string(300'000, ']') + "}"), open(), noId},
+      {reply(422, R"({"x":)" + std::string(300'000, '[') + std::string(300'000, ']') +
+                      R"(,"message":"Too deep"})"),
+       open(), "Too deep"},
+      {reply(403, "{\"message\":\"caf\xe9\"}"), open(), "Request failed (403)"},
+      {reply(200, "{\"screenSessionId\":\"\xed\xa0\x80\"}"), open(), noId},
+  };
+  for (std::size_t i = 0; i < cases.size(); ++i) {
+    const auto& [answer, call, expected] = cases[i];
+    server.setHandler([answer = answer](const auto&) { return answer; });
+    EXPECT_EQ(call({server.url("/v1/api"), "tok", "lounge"}), expected) << "case " << i;
+  }
+  EXPECT_LT(streamed, std::size_t{32} << 20);
+  EXPECT_EQ(server.requests().size(), cases.size() - 1);
+  canned = HttpResponse{199, R"({"screenSessionId":"scr-1"})"};
+  EXPECT_EQ(open()({server.url("/v1/api"), "tok", "lounge"}), "Request failed (199)");
+  canned = HttpResponse{0, R"({"message":"gateway said no"})"};
+  EXPECT_EQ(open()({server.url("/v1/api"), "tok", "lounge"}), "gateway said no");
+}
+
+}  // namespace

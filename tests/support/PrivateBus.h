@@ -1,0 +1,44 @@
+#pragma once
+
+#include <gio/gio.h>
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+
+namespace testsupport {
+
+// A session bus of the test program's own, for it and the programs it starts: other tests
+// running at the same time (reload signals, single-instance names) must not reach it.
+// Register with ::testing::AddGlobalTestEnvironment(new PrivateBus).
+class PrivateBus : public ::testing::Environment {
+ public:
+  void SetUp() override {
+    const char* display = std::getenv("DISPLAY");
+    const std::string saved = display != nullptr ? display : "";
+    bus_ = g_test_dbus_new(G_TEST_DBUS_NONE);
+    g_test_dbus_up(bus_);  // clears DISPLAY (against autolaunch); the programs need it
+    if (!saved.empty()) setenv("DISPLAY", saved.c_str(), 1);
+  }
+  void TearDown() override {
+    g_test_dbus_down(bus_);
+    g_object_unref(bus_);
+  }
+
+ private:
+  GTestDBus* bus_ = nullptr;
+};
+
+// Whether some process owns the well-known name on the session bus.
+inline bool busNameHasOwner(const char* name) {
+  g_autoptr(GDBusConnection) bus = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
+  if (bus == nullptr) return false;
+  g_autoptr(GVariant) reply = g_dbus_connection_call_sync(
+      bus, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus", "NameHasOwner",
+      g_variant_new("(s)", name), G_VARIANT_TYPE("(b)"), G_DBUS_CALL_FLAGS_NONE, -1, nullptr, nullptr);
+  gboolean owned = FALSE;
+  if (reply != nullptr) g_variant_get(reply, "(b)", &owned);
+  return owned == TRUE;
+}
+
+}  // namespace testsupport
