@@ -1,6 +1,7 @@
 # Build options, endpoint constants and compiler settings shared by every target.
 
 option(SORN_WERROR "Treat compiler warnings as errors" OFF)
+option(SORN_BUILD_DEMO "Build the demo service and each engine's app, which the demo, tests and benchmarks run" ON)
 option(SORN_BUILD_TESTS "Build the tests" ON)
 option(SORN_BUILD_BENCHMARKS "Build the benchmarks" ON)
 option(SORN_BUILD_FUZZERS "Build the libFuzzer harnesses (needs clang)" OFF)

@@ -1,6 +1,6 @@
 // Build tool: writes the widget extension's metadata file (a GLib key file) from the
 // bundle itself, so the kinds, names and families it declares are the code's own.
-// Usage: sorn-widgets-metadata OUTPUT
+// Usage: sorn-widgets-metadata OUTPUT EXEC
 #include <glib.h>
 
 #include <iostream>
@@ -27,14 +27,14 @@ void setList(GKeyFile* file, const std::string& group, const char* key,
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 2) {
-    std::cerr << "usage: sorn-widgets-metadata OUTPUT\n";
+  if (argc != 3) {
+    std::cerr << "usage: sorn-widgets-metadata OUTPUT EXEC\n";
     return 2;
   }
   GKeyFile* file = g_key_file_new();
   g_key_file_set_string(file, kExtension, "Id", "com.tarnwell.sorn.widgets");
   g_key_file_set_string(file, kExtension, "ExtensionPoint", "com.tarnwell.sorn.widgets");
-  g_key_file_set_string(file, kExtension, "Exec", "sorn-widgets");
+  g_key_file_set_string(file, kExtension, "Exec", argv[2]);
   g_key_file_set_string(file, kExtension, "Name", "Sorn Widgets");
   g_key_file_set_string(file, kExtension, "Entry", "SornWidgetBundle");
   g_key_file_set_string(file, kExtension, "AppGroup", shared::kSuiteName);

@@ -155,6 +155,8 @@ void runWindow(const WidgetBundle& bundle) {
 
 void runWidgetHost(const WidgetBundle& bundle) {
   platform::text::initTranslations();
+  // GTK names the window's class (WM_CLASS) after it, which the desktop entries match.
+  g_set_prgname(kProgram);
   const auto commandLine = readCommandLine(processArguments());
   if (const int* status = std::get_if<int>(&commandLine)) std::exit(*status);
   const auto& options = std::get<HostOptions>(commandLine);

@@ -1,17 +1,20 @@
 #!/usr/bin/env bash
 # One end-to-end scenario: the demo service, sorn-widgets and sorn started as a user's
 # session starts them, on a private data folder, driven through the dashboard page.
-#   session.sh SCENARIO DEMO_BIN_DIR
-# Needs a display and a session bus (scripts/test provides both).
+#   session.sh SCENARIO BIN_DIR [SERVICE_BIN_DIR]
+# BIN_DIR holds the programs (the demo build's bin, or an installed prefix's), SERVICE_BIN_DIR
+# the demo service (default BIN_DIR). Needs a display and a session bus (scripts/test
+# provides both).
 set -uo pipefail
 scenario=$1
 bin=$2
+service_bin=${3:-$bin}
 port=8765
 base="http://localhost:$port"
 
-for program in sorn sorn-widgets sorn-broadcast sorn-demo-service; do
-  if [ ! -x "$bin/$program" ]; then
-    echo "SKIP: $bin/$program is missing; build the demo preset first (scripts/test does)"
+for program in "$bin"/{sorn,sorn-widgets,sorn-broadcast} "$service_bin/sorn-demo-service"; do
+  if [ ! -x "$program" ]; then
+    echo "SKIP: $program is missing; build the demo preset first (scripts/test does)"
     exit 77
   fi
 done
@@ -60,7 +63,7 @@ shot() { import -window "$1" "$2" 2>/dev/null; }
 pixels_differ() { shot "$1" "$work/now.png" && ! compare -metric AE "$2" "$work/now.png" null: 2>/dev/null; }
 
 curl -s -o /dev/null "$base/" && fail "port $port is taken; stop the demo first"
-"$bin/sorn-demo-service" --port "$port" >"$work/service.log" 2>&1 &
+"$service_bin/sorn-demo-service" --port "$port" >"$work/service.log" 2>&1 &
 pids+=($!)
 wait_for 10 curl -sf -o /dev/null "$base/sorn/dashboard" || fail "demo service did not start"
 "$bin/sorn-widgets" >"$work/widgets.log" 2>&1 &
@@ -116,6 +119,7 @@ case "$scenario" in
     # Stop as the user does: Stop is the indicator's default button.
     indicator=$(wait_for 10 window '^Sharing your screen$' && window '^Sharing your screen$') ||
       fail "no sharing indicator"
+    pgrep -f "^${bin%/bin}/libexec/sorn/sorn-broadcast-indicator" >/dev/null || fail "the indicator beside the programs is not running"
     xdotool windowfocus --sync "$indicator" key Return || fail "could not press Stop"
     wait_for 10 bash -c "! kill -0 $broadcast" || fail "sorn-broadcast did not stop"
     wait_for 5 bash -c "curl -sf $base/demo/state | grep -q '\"open\":false'" || fail "the session was not closed: $(state)"

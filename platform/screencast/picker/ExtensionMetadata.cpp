@@ -57,10 +57,10 @@ std::optional<ExtensionMetadata> readExtensionMetadata(const std::filesystem::pa
   // the extensions folder.
   if (!isValidExtensionId(id)) return std::nullopt;
 
+  const auto file = extensionMetadataFile(dataDir, id);
   const KeyFilePtr keyFile(g_key_file_new());
   GError* error = nullptr;
-  if (g_key_file_load_from_file(keyFile.get(), extensionMetadataFile(dataDir, id).c_str(), G_KEY_FILE_NONE,
-                                &error) == FALSE) {
+  if (g_key_file_load_from_file(keyFile.get(), file.c_str(), G_KEY_FILE_NONE, &error) == FALSE) {
     g_clear_error(&error);
     return std::nullopt;
   }
@@ -73,7 +73,7 @@ std::optional<ExtensionMetadata> readExtensionMetadata(const std::filesystem::pa
   if (*fileId != id || *extensionPoint != kBroadcastUploadExtensionPoint) return std::nullopt;
 
   std::filesystem::path program(*exec);
-  if (program.is_relative()) program = dataDir / ".." / "bin" / program;
+  if (program.is_relative()) program = file.parent_path() / program;
   program = program.lexically_normal();
   if (!isExecutableFile(program)) return std::nullopt;
 

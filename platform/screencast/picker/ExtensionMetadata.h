@@ -31,7 +31,8 @@ std::filesystem::path extensionMetadataFile(const std::filesystem::path& dataDir
 
 // Reads the metadata of extension `id` from one data folder. Nothing when the file is
 // missing or unreadable, lacks a key, names another id or extension point, or when its
-// program is not an executable file. A relative Exec is taken from <dataDir>/../bin.
+// program is not an executable file. A relative Exec is taken from the metadata file's own
+// folder, so an installed tree works wherever it was installed or unpacked.
 std::optional<ExtensionMetadata> readExtensionMetadata(const std::filesystem::path& dataDir,
                                                        std::string_view id);
 

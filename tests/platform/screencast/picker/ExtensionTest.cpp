@@ -31,7 +31,7 @@ TEST(ExtensionMetadataTest, ReadsOnlyCompleteMetadataOfTheRightExtension) {
   const std::pair<bool, std::function<void(Keys&)>> cases[] = {
       {true, [](Keys&) {}},
       {true, [](Keys& k) { k.erase("AppGroup"); }},
-      {true, [](Keys& k) { k["Exec"] = "recorder"; }},  // relative to the prefix's bin
+      {true, [](Keys& k) { k["Exec"] = "../../../bin/recorder"; }},  // relative to the file
       {false, [](Keys& k) { k.erase("Id"); }},
       {false, [](Keys& k) { k.erase("ExtensionPoint"); }},
       {false, [](Keys& k) { k.erase("Exec"); }},
