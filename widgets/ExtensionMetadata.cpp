@@ -31,7 +31,7 @@ int main(int argc, char** argv) {
     std::cerr << "usage: sorn-widgets-metadata OUTPUT EXEC\n";
     return 2;
   }
-  GKeyFile* file = g_key_file_new();
+  g_autoptr(GKeyFile) file = g_key_file_new();
   g_key_file_set_string(file, kExtension, "Id", "com.tarnwell.sorn.widgets");
   g_key_file_set_string(file, kExtension, "ExtensionPoint", "com.tarnwell.sorn.widgets");
   g_key_file_set_string(file, kExtension, "Exec", argv[2]);
@@ -54,12 +54,8 @@ int main(int argc, char** argv) {
   }
   setList(file, kExtension, "Widgets", kinds);
 
-  GError* error = nullptr;
+  g_autoptr(GError) error = nullptr;
   const bool saved = g_key_file_save_to_file(file, argv[1], &error) != FALSE;
-  if (!saved) {
-    std::cerr << "sorn-widgets-metadata: " << error->message << '\n';
-    g_error_free(error);
-  }
-  g_key_file_free(file);
+  if (!saved) std::cerr << "sorn-widgets-metadata: " << error->message << '\n';
   return saved ? 0 : 1;
 }

@@ -68,7 +68,7 @@ void setProperty(GObject* object, guint id, const GValue* value, GParamSpec* psp
   PickerView* self = asPicker(object);
   switch (id) {
     case kPropertyPreferredExtension:
-      g_free(self->preferredExtension);
+      g_clear_pointer(&self->preferredExtension, g_free);
       self->preferredExtension = g_value_dup_string(value);
       break;
     case kPropertyShowsMicrophoneButton:
@@ -126,8 +126,7 @@ void dispose(GObject* object) {
 
 void finalize(GObject* object) {
   PickerView* self = asPicker(object);
-  g_free(self->preferredExtension);
-  self->preferredExtension = nullptr;
+  g_clear_pointer(&self->preferredExtension, g_free);
   G_OBJECT_CLASS(parentClass)->finalize(object);
 }
 

@@ -12,22 +12,12 @@ namespace {
 
 constexpr const char* kGroup = "Extension";
 
-struct KeyFileDeleter {
-  void operator()(GKeyFile* keyFile) const { g_key_file_unref(keyFile); }
-};
-using KeyFilePtr = std::unique_ptr<GKeyFile, KeyFileDeleter>;
-
 // A non-empty value of the key, or nothing. Locale strings pick the user's translation.
 std::optional<std::string> readValue(GKeyFile* keyFile, const char* key, bool localized) {
-  GError* error = nullptr;
-  char* value = localized ? g_key_file_get_locale_string(keyFile, kGroup, key, nullptr, &error)
-                          : g_key_file_get_string(keyFile, kGroup, key, &error);
-  g_clear_error(&error);
-  if (value == nullptr) return std::nullopt;
-  std::string text(value);
-  g_free(value);
-  if (text.empty()) return std::nullopt;
-  return text;
+  g_autofree char* value = localized ? g_key_file_get_locale_string(keyFile, kGroup, key, nullptr, nullptr)
+                                     : g_key_file_get_string(keyFile, kGroup, key, nullptr);
+  if (value == nullptr || *value == '\0') return std::nullopt;
+  return std::string(value);
 }
 
 bool isExecutableFile(const std::filesystem::path& path) {
@@ -58,17 +48,14 @@ std::optional<ExtensionMetadata> readExtensionMetadata(const std::filesystem::pa
   if (!isValidExtensionId(id)) return std::nullopt;
 
   const auto file = extensionMetadataFile(dataDir, id);
-  const KeyFilePtr keyFile(g_key_file_new());
-  GError* error = nullptr;
-  if (g_key_file_load_from_file(keyFile.get(), file.c_str(), G_KEY_FILE_NONE, &error) == FALSE) {
-    g_clear_error(&error);
+  g_autoptr(GKeyFile) keyFile = g_key_file_new();
+  if (g_key_file_load_from_file(keyFile, file.c_str(), G_KEY_FILE_NONE, nullptr) == FALSE)
     return std::nullopt;
-  }
 
-  auto fileId = readValue(keyFile.get(), "Id", false);
-  auto extensionPoint = readValue(keyFile.get(), "ExtensionPoint", false);
-  auto exec = readValue(keyFile.get(), "Exec", false);
-  auto name = readValue(keyFile.get(), "Name", true);
+  auto fileId = readValue(keyFile, "Id", false);
+  auto extensionPoint = readValue(keyFile, "ExtensionPoint", false);
+  auto exec = readValue(keyFile, "Exec", false);
+  auto name = readValue(keyFile, "Name", true);
   if (!fileId || !extensionPoint || !exec || !name) return std::nullopt;
   if (*fileId != id || *extensionPoint != kBroadcastUploadExtensionPoint) return std::nullopt;
 
@@ -81,7 +68,7 @@ std::optional<ExtensionMetadata> readExtensionMetadata(const std::filesystem::pa
                            .extensionPoint = std::move(*extensionPoint),
                            .exec = std::move(program),
                            .name = std::move(*name),
-                           .appGroup = readValue(keyFile.get(), "AppGroup", false).value_or("")};
+                           .appGroup = readValue(keyFile, "AppGroup", false).value_or("")};
 }
 
 }  // namespace platform::screencast
