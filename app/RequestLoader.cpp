@@ -31,7 +31,8 @@ gboolean onTimeout(gpointer data) {
 }
 
 Watchdog& watchdogOf(WebKitWebView* webView) {
-  if (auto* existing = static_cast<Watchdog*>(g_object_get_data(G_OBJECT(webView), kWatchdogKey))) return *existing;
+  if (auto* existing = static_cast<Watchdog*>(g_object_get_data(G_OBJECT(webView), kWatchdogKey)))
+    return *existing;
   auto* watchdog = new Watchdog;
   // Signal handlers go before object data when the web view is finalised, so the
   // handler never sees a deleted watchdog; the timer goes with the watchdog.

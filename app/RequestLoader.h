@@ -15,7 +15,8 @@ class RequestLoader {
  public:
   static constexpr std::chrono::milliseconds kTimeout{60'000};
 
-  static void load(WebKitWebView* webView, const std::string& url, std::chrono::milliseconds timeout = kTimeout);
+  static void load(WebKitWebView* webView, const std::string& url,
+                   std::chrono::milliseconds timeout = kTimeout);
 };
 
 }  // namespace app

@@ -24,9 +24,11 @@ void registerDashboard(httplib::Server& server, const DemoConfig& config, const 
                                 {"trackName", session.trackName},
                                 {"open", session.open}});
     }
-    const nlohmann::json state = {
-        {"config", {{"accessToken", config.accessToken}, {"channelId", config.channelId}, {"sessionId", config.sessionId}}},
-        {"screenSessions", screenSessions}};
+    const nlohmann::json state = {{"config",
+                                   {{"accessToken", config.accessToken},
+                                    {"channelId", config.channelId},
+                                    {"sessionId", config.sessionId}}},
+                                  {"screenSessions", screenSessions}};
     response.set_header("Cache-Control", "no-store");
     response.set_content(state.dump(), "application/json");
   });

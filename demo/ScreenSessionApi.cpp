@@ -36,7 +36,8 @@ std::optional<nlohmann::json> acceptedBody(const httplib::Request& request, http
     return std::nullopt;
   }
   auto sessionId = body.find("sessionId");
-  if (sessionId == body.end() || !sessionId->is_string() || sessionId->get_ref<const std::string&>().empty()) {
+  if (sessionId == body.end() || !sessionId->is_string() ||
+      sessionId->get_ref<const std::string&>().empty()) {
     replyError(response, 400, "\"sessionId\" must be a non-empty string.");
     return std::nullopt;
   }
@@ -50,7 +51,8 @@ void registerScreenSessionApi(httplib::Server& server, const DemoConfig& config,
               [&config, &sessions](const httplib::Request& request, httplib::Response& response) {
                 auto body = acceptedBody(request, response, config);
                 if (!body) return;
-                ScreenSession session = sessions.open(request.matches[1], (*body)["sessionId"].get<std::string>());
+                ScreenSession session =
+                    sessions.open(request.matches[1], (*body)["sessionId"].get<std::string>());
                 replyJson(response, 200, {{"screenSessionId", session.id}});
               });
 

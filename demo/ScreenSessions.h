@@ -24,7 +24,8 @@ class ScreenSessions {
  public:
   ScreenSession open(const std::string& channelId, const std::string& primarySessionId);
   // False when no open session of that channel has the id.
-  bool close(const std::string& channelId, const std::string& id, const std::optional<std::string>& trackName);
+  bool close(const std::string& channelId, const std::string& id,
+             const std::optional<std::string>& trackName);
   std::vector<ScreenSession> all() const;
 
  private:

@@ -79,7 +79,8 @@ std::optional<int> answerCommandLine(int& argc, char** argv) {
     return 1;
   }
   if (!parser.positionalArguments().isEmpty()) {
-    platform::text::printUnexpectedArgument(kProgramName, parser.positionalArguments().constFirst().toStdString());
+    platform::text::printUnexpectedArgument(kProgramName,
+                                            parser.positionalArguments().constFirst().toStdString());
     return 1;
   }
   if (parser.isSet(version)) {

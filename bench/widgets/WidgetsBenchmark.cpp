@@ -56,7 +56,8 @@ const fs::path& dataHome() {
 }
 
 void BM_FiveReadsOnAKeptOpenConnection(benchmark::State& state) {
-  benchsupport::KeptOpenConnection connection(dataHome() / "app-groups" / shared::kSuiteName / "suite.sqlite3");
+  benchsupport::KeptOpenConnection connection(dataHome() / "app-groups" / shared::kSuiteName /
+                                              "suite.sqlite3");
   const std::array<const char*, 5> keys = {shared::keys::kVoiceSeconds, shared::keys::kStreakDays,
                                            shared::keys::kBestStreak, shared::keys::kUsername,
                                            shared::keys::kStatsUpdatedAt};

@@ -13,8 +13,10 @@ namespace broadcast {
 template <typename T>
 class Outcome {
  public:
-  Outcome(T value) : state_(std::in_place_index<0>, std::move(value)) {}  // NOLINT(google-explicit-constructor)
-  Outcome(RequestError error) : state_(std::in_place_index<1>, std::move(error)) {}  // NOLINT(google-explicit-constructor)
+  Outcome(T value)
+      : state_(std::in_place_index<0>, std::move(value)) {}  // NOLINT(google-explicit-constructor)
+  Outcome(RequestError error)
+      : state_(std::in_place_index<1>, std::move(error)) {}  // NOLINT(google-explicit-constructor)
 
   bool ok() const { return state_.index() == 0; }
   const T& value() const& { return std::get<0>(state_); }

@@ -18,7 +18,7 @@ class SignalError {
   static SignalError malformed(std::string text);
 
   Kind kind() const { return kind_; }
-  std::int64_t code() const { return code_; }            // http only; 0 otherwise
+  std::int64_t code() const { return code_; }              // http only; 0 otherwise
   const std::string& message() const { return message_; }  // http only; empty otherwise
   const std::string& text() const { return text_; }        // malformed only; empty otherwise
 

@@ -11,13 +11,17 @@ template <typename T>
 class ObjectRef {
  public:
   ObjectRef() = default;
-  ObjectRef(const ObjectRef& other) : object_(other.object_) { if (object_) g_object_ref(object_); }
+  ObjectRef(const ObjectRef& other) : object_(other.object_) {
+    if (object_) g_object_ref(object_);
+  }
   ObjectRef(ObjectRef&& other) noexcept : object_(std::exchange(other.object_, nullptr)) {}
   ObjectRef& operator=(ObjectRef other) noexcept {
     std::swap(object_, other.object_);
     return *this;
   }
-  ~ObjectRef() { if (object_) g_object_unref(object_); }
+  ~ObjectRef() {
+    if (object_) g_object_unref(object_);
+  }
 
   // Takes over a reference the caller already owns (a "transfer full" return).
   static ObjectRef adopt(T* object) {

@@ -9,7 +9,9 @@ namespace {
 std::atomic<HttpTransport*> installedTransport{nullptr};
 }  // namespace
 
-void installSharedTransport(HttpTransport& transport) { installedTransport.store(&transport, std::memory_order_release); }
+void installSharedTransport(HttpTransport& transport) {
+  installedTransport.store(&transport, std::memory_order_release);
+}
 
 HttpTransport* sharedTransport() { return installedTransport.load(std::memory_order_acquire); }
 

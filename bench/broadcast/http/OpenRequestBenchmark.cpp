@@ -23,7 +23,9 @@ class OpenServer {
     server_.set_tcp_nodelay(true);
     server_.set_keep_alive_max_count(1'000'000);
     server_.Post(R"(/v1/api/voice/sfu/[^/]+/screen-session)",
-                 [](const httplib::Request&, httplib::Response& response) { response.set_content(kReply, "application/json"); });
+                 [](const httplib::Request&, httplib::Response& response) {
+                   response.set_content(kReply, "application/json");
+                 });
     port_ = server_.bind_to_any_port("127.0.0.1");
     thread_ = std::thread([this] { server_.listen_after_bind(); });
   }
