@@ -30,7 +30,7 @@ constexpr const char* kWarning = "Everything on your screen will be shared while
 class LauncherTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    // No system-wide extension may stand in for the ones a test writes.
+    // Only the extensions a test writes are found, none installed on the system.
     setenv("XDG_DATA_DIRS", (dir_.root() / "system").c_str(), 1);
   }
   void install(const std::string& id, const std::string& exec, const std::string& name = "Test Broadcast",
