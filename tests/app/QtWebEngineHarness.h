@@ -97,7 +97,6 @@ class QtWebEngineHarness {
   // Qt has no handler after the page's: a request the page leaves unanswered stays pending.
   int permissionPrompts() const { return 0; }
 
-  std::string uri() const { return page_->url().toString(QUrl::FullyEncoded).toStdString(); }
   bool waitForLoads(int count) const {
     return testsupport::spinUntil([&] { return loads_ >= count; });
   }
@@ -114,12 +113,6 @@ class QtWebEngineHarness {
                          [result](const QVariant& value) { *result = value.toString().toStdString(); });
     testsupport::spinUntil([&] { return result->has_value(); });
     return result->value_or("exception: no answer");
-  }
-  // Evaluates `expression` until it gives `expected` (JSON text) or 30 s pass; the last result.
-  std::string waitFor(const std::string& expression, const std::string& expected) {
-    std::string last;
-    testsupport::spinUntil([&] { return (last = evaluate(expression)) == expected; });
-    return last;
   }
 
  private:
@@ -151,3 +144,5 @@ class QtWebEngineHarness {
 };
 
 }  // namespace apptest
+
+using EngineHarness = apptest::QtWebEngineHarness;

@@ -14,7 +14,7 @@
 
 namespace apptest {
 
-// Stands in for all the Coordinator calls outside itself, logging each call. Work posted
+// Every service the Coordinator calls outside itself, logging each call. Work posted
 // to the main queue waits for runMainQueue(); the steady clock moves only when told.
 // Test thread.
 struct RecordingServices final : platform::desktop::ExternalOpener,

@@ -96,9 +96,6 @@ class WebKitHarness {
     g_signal_connect(webView_, "permission-request", G_CALLBACK(count), &prompts_);
   }
   int permissionPrompts() const { return prompts_; }
-  std::string uri() const {
-    return webkit_web_view_get_uri(webView_) ? webkit_web_view_get_uri(webView_) : "";
-  }
   bool waitForLoads(int count) const {
     return testsupport::spinUntil([&] { return loads_ >= count; });
   }
@@ -127,12 +124,6 @@ class WebKitHarness {
     testsupport::spinUntil([&] { return result->has_value(); });
     return result->value_or("exception: no answer");
   }
-  // Evaluates `expression` until it gives `expected` (JSON text) or 30 s pass; the last result.
-  std::string waitFor(const std::string& expression, const std::string& expected) {
-    std::string last;
-    testsupport::spinUntil([&] { return (last = evaluate(expression)) == expected; });
-    return last;
-  }
 
  private:
   GtkWindow* window_ = nullptr;
@@ -143,3 +134,5 @@ class WebKitHarness {
 };
 
 }  // namespace apptest
+
+using EngineHarness = apptest::WebKitHarness;

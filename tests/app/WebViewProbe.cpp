@@ -2,13 +2,12 @@
 // again on the same data folders. Exits 0 once the page titles itself "done", 3 after 30 s.
 //   sorn-webview-probe-<engine> URL   (the service is 127.0.0.1)
 #include "platform/dispatch/MainLoopQueue.h"
-#include "tests/app/EngineHarness.h"
+#include SORN_ENGINE_HARNESS
 #include "tests/app/RecordingServices.h"
 
 int main(int argc, char** argv) {
   if (argc != 2) return 2;
   apptest::RecordingServices services;
-  apptest::EngineHarness harness(argv[1], services.services(platform::dispatch::MainLoopQueue::shared()),
-                                 "127.0.0.1");
-  return harness.waitFor("document.title", R"("done")") == R"("done")" ? 0 : 3;
+  EngineHarness harness(argv[1], services.services(platform::dispatch::MainLoopQueue::shared()), "127.0.0.1");
+  return testsupport::spinUntil([&] { return harness.evaluate("document.title") == R"("done")"; }) ? 0 : 3;
 }

@@ -5,12 +5,12 @@
 #include <array>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "app/launcher/GtkLauncherPlatform.h"
 #include "platform/gobject/ObjectRef.h"
 #include "tests/support/MainLoopSpin.h"
-#include "tests/support/WidgetSearch.h"
 
 namespace testsupport {
 
@@ -35,7 +35,7 @@ class LauncherHarness {
   }
   ~LauncherHarness() {
     if (window_ != nullptr) gtk_window_destroy(window_);
-    spinUntil([] { return g_list_model_get_n_items(gtk_window_get_toplevels()) == 0; });
+    spinUntil([] { return windowCount() == 0; });
   }
   LauncherHarness(const LauncherHarness&) = delete;
   LauncherHarness& operator=(const LauncherHarness&) = delete;
@@ -54,19 +54,17 @@ class LauncherHarness {
     gtk_window_set_child(window_, root_);
     gtk_window_present(window_);
   }
-
   static std::size_t windowCount() { return g_list_model_get_n_items(gtk_window_get_toplevels()); }
 
   // The pickers placed in the window; the window's content is still the root view with
   // the page beneath them.
   [[nodiscard]] std::vector<const void*> pickers() const {
-    std::vector<const void*> found;
     if (gtk_window_get_child(window_) != root_ || gtk_widget_get_first_child(root_) != page_)
       return {nullptr};
+    std::vector<const void*> found;
     for (GtkWidget* child = gtk_widget_get_next_sibling(page_); child;
-         child = gtk_widget_get_next_sibling(child)) {
+         child = gtk_widget_get_next_sibling(child))
       found.push_back(child);
-    }
     return found;
   }
   [[nodiscard]] double pickerOpacity() const { return gtk_widget_get_opacity(picker()); }
@@ -81,9 +79,8 @@ class LauncherHarness {
   }
   // Whether the pointer at the picker's place or the keyboard's Tab ever reaches it.
   [[nodiscard]] bool pickerReachable() const {
-    GtkWidget* picker = this->picker();
     const auto inPicker = [&](GtkWidget* widget) {
-      return widget != nullptr && (widget == picker || gtk_widget_is_ancestor(widget, picker));
+      return widget != nullptr && (widget == picker() || gtk_widget_is_ancestor(widget, picker()));
     };
     bool reached = inPicker(gtk_widget_pick(root_, 0.5, 0.5, GTK_PICK_DEFAULT));
     for (int step = 0; step < 6; ++step) {
@@ -107,23 +104,20 @@ class LauncherHarness {
   [[nodiscard]] bool isModalOverWindow(Sheet sheet) const {
     return gtk_window_get_modal(sheet) && gtk_window_get_transient_for(sheet) == window_;
   }
-  static bool has(Sheet sheet, const char* part) { return findWidget(GTK_WIDGET(sheet), part) != nullptr; }
-  static std::string text(Sheet sheet, const char* part) {
-    GtkWidget* label = findWidget(GTK_WIDGET(sheet), part);
-    return label != nullptr && GTK_IS_LABEL(label) ? gtk_label_get_text(GTK_LABEL(label)) : "";
-  }
-  static std::vector<std::string> buttons(Sheet sheet) { return buttonLabels(GTK_WIDGET(sheet)); }
-  static std::string defaultButton(Sheet sheet) { return nameOf(gtk_window_get_default_widget(sheet)); }
-  static std::string focus(Sheet sheet) { return nameOf(gtk_window_get_focus(sheet)); }
-  static bool switchOn(Sheet sheet, const char* part) {
-    return gtk_switch_get_active(GTK_SWITCH(findWidget(GTK_WIDGET(sheet), part))) != FALSE;
-  }
-  static void setSwitch(Sheet sheet, const char* part, bool on) {
-    gtk_switch_set_active(GTK_SWITCH(findWidget(GTK_WIDGET(sheet), part)), on ? TRUE : FALSE);
+  // The sheet's texts in order, a switch as [on] or [off], a button prefixed with '>'
+  // when it has the focus and '*' when Enter presses it.
+  static std::vector<std::string> describe(Sheet sheet) {
+    std::vector<std::string> parts;
+    describeInto(GTK_WIDGET(sheet), sheet, parts);
+    return parts;
   }
 
+  // Clicks a button or flips a switch, as its activation by the user does.
   static void click(Sheet sheet, const char* part) {
-    g_signal_emit_by_name(findWidget(GTK_WIDGET(sheet), part), "clicked");
+    GtkWidget* widget = findWidget(GTK_WIDGET(sheet), part);
+    if (GTK_IS_SWITCH(widget))
+      return gtk_switch_set_active(GTK_SWITCH(widget), !gtk_switch_get_active(GTK_SWITCH(widget)));
+    g_signal_emit_by_name(widget, "clicked");
   }
   static void pressEnter(Sheet sheet) { g_signal_emit_by_name(sheet, "activate-default"); }
   // Runs what the sheet's own Escape shortcut runs.
@@ -132,24 +126,41 @@ class LauncherHarness {
     for (guint i = 0; i < g_list_model_get_n_items(controllers.get()); ++i) {
       const auto controller =
           ObjectRef<GObject>::adopt(G_OBJECT(g_list_model_get_item(controllers.get(), i)));
-      if (GTK_IS_SHORTCUT_CONTROLLER(controller.get())) activateEscape(G_LIST_MODEL(controller.get()), sheet);
+      if (!GTK_IS_SHORTCUT_CONTROLLER(controller.get())) continue;
+      for (guint j = 0; j < g_list_model_get_n_items(G_LIST_MODEL(controller.get())); ++j) {
+        const auto shortcut = ObjectRef<GtkShortcut>::adopt(
+            GTK_SHORTCUT(g_list_model_get_item(G_LIST_MODEL(controller.get()), j)));
+        g_autofree char* trigger = gtk_shortcut_trigger_to_string(gtk_shortcut_get_trigger(shortcut.get()));
+        if (std::string(trigger) == "Escape")
+          gtk_shortcut_action_activate(gtk_shortcut_get_action(shortcut.get()), GTK_SHORTCUT_ACTION_EXCLUSIVE,
+                                       GTK_WIDGET(sheet), nullptr);
+      }
     }
   }
   static void closeWindow(Sheet sheet) { gtk_window_close(sheet); }
 
  private:
-  static std::string nameOf(GtkWidget* widget) {
-    return widget != nullptr ? gtk_widget_get_name(widget) : "";
+  static GtkWidget* findWidget(GtkWidget* root, std::string_view name) {
+    if (name == gtk_widget_get_name(root)) return root;
+    GtkWidget* found = nullptr;
+    for (GtkWidget* child = gtk_widget_get_first_child(root); child && !found;
+         child = gtk_widget_get_next_sibling(child))
+      found = findWidget(child, name);
+    return found;
   }
-  static void activateEscape(GListModel* shortcuts, Sheet sheet) {
-    for (guint i = 0; i < g_list_model_get_n_items(shortcuts); ++i) {
-      const auto shortcut = ObjectRef<GtkShortcut>::adopt(GTK_SHORTCUT(g_list_model_get_item(shortcuts, i)));
-      g_autofree char* trigger = gtk_shortcut_trigger_to_string(gtk_shortcut_get_trigger(shortcut.get()));
-      if (std::string(trigger) == "Escape") {
-        gtk_shortcut_action_activate(gtk_shortcut_get_action(shortcut.get()), GTK_SHORTCUT_ACTION_EXCLUSIVE,
-                                     GTK_WIDGET(sheet), nullptr);
-      }
+  static void describeInto(GtkWidget* widget, Sheet sheet, std::vector<std::string>& parts) {
+    if (GTK_IS_LABEL(widget)) parts.emplace_back(gtk_label_get_text(GTK_LABEL(widget)));
+    if (GTK_IS_SWITCH(widget))
+      parts.emplace_back(gtk_switch_get_active(GTK_SWITCH(widget)) ? "[on]" : "[off]");
+    if (GTK_IS_BUTTON(widget)) {
+      parts.push_back(std::string(gtk_window_get_focus(sheet) == widget ? ">" : "") +
+                      (gtk_window_get_default_widget(sheet) == widget ? "*" : "") +
+                      gtk_button_get_label(GTK_BUTTON(widget)));
     }
+    if (GTK_IS_BUTTON(widget) || GTK_IS_SWITCH(widget)) return;
+    for (GtkWidget* child = gtk_widget_get_first_child(widget); child;
+         child = gtk_widget_get_next_sibling(child))
+      describeInto(child, sheet, parts);
   }
   [[nodiscard]] GtkWidget* picker() const { return gtk_widget_get_last_child(root_); }
 

@@ -25,16 +25,19 @@ using Strings = std::vector<std::string>;
 using Sheet = testsupport::LauncherHarness::Sheet;
 
 constexpr const char* kId = "com.tarnwell.sorn.test-broadcast";
+constexpr const char* kWarning = "Everything on your screen will be shared while the broadcast runs.";
 
 class LauncherTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    // No system-wide extension may stand in for the ones a test writes.
+    // Only the extensions a test writes are found, none installed on the system.
     setenv("XDG_DATA_DIRS", (dir_.root() / "system").c_str(), 1);
   }
-  void install(const std::string& id, const std::string& exec, const std::string& name = "Test Broadcast") {
+  void install(const std::string& id, const std::string& exec, const std::string& name = "Test Broadcast",
+               const std::string& germanName = "") {
     auto keys = extension_.metadataKeys(id, name);
     keys["Exec"] = exec;
+    if (!germanName.empty()) keys["Name[de]"] = germanName;
     testsupport::FakeExtension::writeMetadata(dir_.dataHome(), id, keys);
   }
   // Attaches a new picker with these settings to the key window and presses its button,
@@ -62,60 +65,47 @@ class LauncherTest : public ::testing::Test {
   testsupport::LauncherHarness toolkit_;
 };
 
-TEST_F(LauncherTest, MakesThePickerOnceAttachedHiddenToTheKeyWindowAndItsButtonShowsTheSheet) {
+TEST_F(LauncherTest, ThePickerSitsHiddenInTheKeyWindowAndEachPressOfItsButtonShowsOneSheet) {
   install("com.tarnwell.sorn.broadcast", extension_.program().string(), "Sorn Broadcast");
   BroadcastPickerHost host(toolkit_.platform());
   host.startBroadcast();
   EXPECT_EQ(toolkit_.windowCount(), 0U) << "without a window nothing happens";
-  EXPECT_FALSE(host.picker().hasSuperview()) << "nor was the picker attached anywhere";
 
   toolkit_.openWindow();
-  host.startBroadcast();
   const auto pickers = toolkit_.pickers();
-  ASSERT_EQ(pickers.size(), 1U) << "the picker sits above the window's content, which stays as it was";
-  EXPECT_NEAR(toolkit_.pickerOpacity(), 0.01, 1.0 / 255);
-  EXPECT_EQ(toolkit_.pickerFrame(), (std::array<int, 4>{0, 0, 1, 1})) << "1 x 1 in the top-left corner";
-
-  auto sheets = toolkit_.sheets();
-  ASSERT_EQ(sheets.size(), 1U) << "pressing the picker's button shows the chooser sheet";
-  const Sheet sheet = sheets.front();
-  EXPECT_EQ(toolkit_.text(sheet, BroadcastChoice::kExtensionNameWidget), "Sorn Broadcast");
-  EXPECT_FALSE(toolkit_.has(sheet, BroadcastChoice::kMicrophoneSwitchWidget));
-  // A second request reuses the picker and brings the open sheet forward; once the sheet
-  // is gone, the next one presses the same picker again.
-  host.startBroadcast();
-  EXPECT_EQ(toolkit_.pickers(), pickers);
-  EXPECT_EQ(toolkit_.sheets(), (std::vector<Sheet>{sheet}));
-  toolkit_.closeWindow(sheet);
-  ASSERT_TRUE(sheetClosed());
-  host.startBroadcast();
-  EXPECT_EQ(toolkit_.pickers(), pickers);
-  sheets = toolkit_.sheets();
-  ASSERT_EQ(sheets.size(), 1U);
-  toolkit_.closeWindow(sheets.front());
-  ASSERT_TRUE(sheetClosed());
-
+  for (int press = 0; press < 2; ++press) {
+    host.startBroadcast();
+    ASSERT_EQ(toolkit_.pickers().size(), 1U)
+        << "one picker above the window's content, which stays as it was";
+    EXPECT_NEAR(toolkit_.pickerOpacity(), 0.01, 1.0 / 255);
+    EXPECT_EQ(toolkit_.pickerFrame(), (std::array<int, 4>{0, 0, 1, 1})) << "1 x 1 in the top-left corner";
+    const auto sheets = toolkit_.sheets();
+    ASSERT_EQ(sheets.size(), 1U);
+    EXPECT_EQ(toolkit_.describe(sheets[0]),
+              (Strings{"Sorn Broadcast", kWarning, "Cancel", ">*Start Broadcast"}));
+    // A press while the sheet is open brings that sheet forward.
+    host.startBroadcast();
+    EXPECT_EQ(toolkit_.sheets(), sheets);
+    toolkit_.closeWindow(sheets[0]);
+    ASSERT_TRUE(sheetClosed());
+  }
   EXPECT_FALSE(toolkit_.pickerReachable()) << "neither the pointer nor the keyboard ever reaches the picker";
 }
 
-TEST_F(LauncherTest, TheSheetNamesTheExtensionAndStartsItOnStartOrEnterButNeverOtherwise) {
+TEST_F(LauncherTest, TheSheetStartsTheExtensionOnStartOrEnterButNeverOtherwise) {
   install(kId, extension_.program().string());
   toolkit_.openWindow();
-  const auto start = [](Sheet sheet) {
-    testsupport::LauncherHarness::click(sheet, BroadcastChoice::kStartWidget);
-  };
+  using Harness = testsupport::LauncherHarness;
+  const auto click = [](const char* part) { return [part](Sheet sheet) { Harness::click(sheet, part); }; };
   // Whether the sheet shows the microphone switch and it is turned on; the answer; the
   // arguments of the start, or none.
   const std::tuple<bool, bool, std::function<void(Sheet)>, Strings> cases[] = {
-      {false, false, start, {"--capture=auto"}},
-      {true, true, start, {"--capture=auto", "--microphone"}},
-      {true, false, testsupport::LauncherHarness::pressEnter, {"--capture=auto"}},
-      {false,
-       false,
-       [](Sheet sheet) { testsupport::LauncherHarness::click(sheet, BroadcastChoice::kCancelWidget); },
-       {}},
-      {false, false, testsupport::LauncherHarness::pressEscape, {}},
-      {false, false, testsupport::LauncherHarness::closeWindow, {}}};
+      {false, false, click(BroadcastChoice::kStartWidget), {"--capture=auto"}},
+      {true, true, click(BroadcastChoice::kStartWidget), {"--capture=auto", "--microphone"}},
+      {true, false, Harness::pressEnter, {"--capture=auto"}},
+      {false, false, click(BroadcastChoice::kCancelWidget), {}},
+      {false, false, Harness::pressEscape, {}},
+      {false, false, Harness::closeWindow, {}}};
   int index = 0;
   for (const auto& [showsMicrophone, microphoneOn, answer, arguments] : cases) {
     SCOPED_TRACE(index++);
@@ -124,15 +114,11 @@ TEST_F(LauncherTest, TheSheetNamesTheExtensionAndStartsItOnStartOrEnterButNeverO
     const Sheet sheet = press(kId, showsMicrophone);
     ASSERT_NE(sheet, nullptr);
     EXPECT_TRUE(toolkit_.isModalOverWindow(sheet));
-    EXPECT_EQ(toolkit_.text(sheet, BroadcastChoice::kExtensionNameWidget), "Test Broadcast");
-    EXPECT_EQ(toolkit_.buttons(sheet), (Strings{"Cancel", "Start Broadcast"}));
-    EXPECT_EQ(toolkit_.defaultButton(sheet), BroadcastChoice::kStartWidget);
-    EXPECT_EQ(toolkit_.focus(sheet), BroadcastChoice::kStartWidget);
-    ASSERT_EQ(toolkit_.has(sheet, BroadcastChoice::kMicrophoneSwitchWidget), showsMicrophone);
-    if (showsMicrophone) {
-      EXPECT_FALSE(toolkit_.switchOn(sheet, BroadcastChoice::kMicrophoneSwitchWidget));
-      toolkit_.setSwitch(sheet, BroadcastChoice::kMicrophoneSwitchWidget, microphoneOn);
-    }
+    EXPECT_EQ(toolkit_.describe(sheet),
+              showsMicrophone ? (Strings{"Test Broadcast", kWarning, "Microphone", "[off]", "Cancel",
+                                         ">*Start Broadcast"})
+                              : (Strings{"Test Broadcast", kWarning, "Cancel", ">*Start Broadcast"}));
+    if (microphoneOn) toolkit_.click(sheet, BroadcastChoice::kMicrophoneSwitchWidget);
     answer(sheet);
     EXPECT_TRUE(sheetClosed());
     if (arguments.empty()) {
@@ -170,11 +156,8 @@ TEST_F(LauncherTest, WithoutAUsableExtensionOnlyCancelIsOffered) {
       toolkit_.click(sheet, BroadcastChoice::kStartWidget);
       EXPECT_EQ(toolkit_.sheets(), (std::vector<Sheet>{sheet}));
     }
-    EXPECT_EQ(toolkit_.text(sheet, BroadcastChoice::kMessageWidget), "No broadcast extension is available.");
-    EXPECT_EQ(toolkit_.buttons(sheet), Strings{"Cancel"});
-    EXPECT_FALSE(toolkit_.has(sheet, BroadcastChoice::kMicrophoneSwitchWidget));
-    EXPECT_EQ(toolkit_.defaultButton(sheet), BroadcastChoice::kCancelWidget);
-    EXPECT_EQ(toolkit_.focus(sheet), BroadcastChoice::kCancelWidget);
+    EXPECT_EQ(toolkit_.describe(sheet),
+              (Strings{"Screen Broadcast", "No broadcast extension is available.", ">*Cancel"}));
     toolkit_.pressEnter(sheet);
     EXPECT_TRUE(sheetClosed());
   }
@@ -186,21 +169,15 @@ TEST_F(LauncherTest, TheSheetSpeaksTheUsersLanguage) {
   ASSERT_TRUE(german.usable()) << "de_DE.UTF-8 needs the locales package (scripts/deps)";
   toolkit_.openWindow();
   for (const bool installed : {false, true}) {
-    if (installed) {
-      auto keys = extension_.metadataKeys(kId, "Test Broadcast");
-      keys["Name[de]"] = "Testübertragung";
-      testsupport::FakeExtension::writeMetadata(dir_.dataHome(), kId, keys);
-    }
-    const Sheet sheet = press(kId, false);
+    if (installed) install(kId, extension_.program().string(), "Test Broadcast", "Testübertragung");
+    const Sheet sheet = press(kId, installed);
     ASSERT_NE(sheet, nullptr);
-    if (installed) {
-      EXPECT_EQ(toolkit_.text(sheet, BroadcastChoice::kExtensionNameWidget), "Testübertragung");
-    }
-    EXPECT_EQ(toolkit_.text(sheet, BroadcastChoice::kMessageWidget),
-              installed ? "Solange die Übertragung läuft, wird alles auf Ihrem Bildschirm geteilt."
-                        : "Keine Übertragungserweiterung verfügbar.");
-    EXPECT_EQ(toolkit_.buttons(sheet),
-              installed ? (Strings{"Abbrechen", "Übertragung starten"}) : Strings{"Abbrechen"});
+    EXPECT_EQ(toolkit_.describe(sheet),
+              installed ? (Strings{"Testübertragung",
+                                   "Solange die Übertragung läuft, wird alles auf Ihrem Bildschirm geteilt.",
+                                   "Mikrofon", "[off]", "Abbrechen", ">*Übertragung starten"})
+                        : (Strings{"Bildschirmübertragung", "Keine Übertragungserweiterung verfügbar.",
+                                   ">*Abbrechen"}));
     toolkit_.closeWindow(sheet);
     ASSERT_TRUE(sheetClosed());
   }

@@ -110,32 +110,23 @@ class LauncherHarness {
   [[nodiscard]] bool isModalOverWindow(Sheet sheet) const {
     return sheet->isModal() && sheet->parentWidget() == window_;
   }
-  static bool has(Sheet sheet, const char* part) { return sheet->findChild<QWidget*>(part) != nullptr; }
-  static std::string text(Sheet sheet, const char* part) {
-    const auto* label = sheet->findChild<QLabel*>(part);
-    return label != nullptr ? label->text().toStdString() : "";
-  }
-  static std::vector<std::string> buttons(Sheet sheet) {
-    std::vector<std::string> labels;
-    for (const QPushButton* button : sheet->findChildren<QPushButton*>())
-      labels.push_back(button->text().toStdString());
-    return labels;
-  }
-  static std::string defaultButton(Sheet sheet) {
-    for (const QPushButton* button : sheet->findChildren<QPushButton*>()) {
-      if (button->isDefault()) return button->objectName().toStdString();
+  // The sheet's texts in order, a switch as [on] or [off], a button prefixed with '>'
+  // when it has the focus and '*' when Enter presses it.
+  static std::vector<std::string> describe(Sheet sheet) {
+    std::vector<std::string> parts;
+    for (const QWidget* widget : sheet->findChildren<QWidget*>()) {
+      if (const auto* label = qobject_cast<const QLabel*>(widget))
+        parts.push_back(label->text().toStdString());
+      if (const auto* box = qobject_cast<const QCheckBox*>(widget)) {
+        parts.push_back(box->text().toStdString());
+        parts.emplace_back(box->isChecked() ? "[on]" : "[off]");
+      }
+      if (const auto* button = qobject_cast<const QPushButton*>(widget)) {
+        parts.push_back(std::string(sheet->focusWidget() == button ? ">" : "") +
+                        (button->isDefault() ? "*" : "") + button->text().toStdString());
+      }
     }
-    return "";
-  }
-  static std::string focus(Sheet sheet) {
-    const QWidget* widget = sheet->focusWidget();
-    return widget != nullptr ? widget->objectName().toStdString() : "";
-  }
-  static bool switchOn(Sheet sheet, const char* part) {
-    return sheet->findChild<QCheckBox*>(part)->isChecked();
-  }
-  static void setSwitch(Sheet sheet, const char* part, bool on) {
-    sheet->findChild<QCheckBox*>(part)->setChecked(on);
+    return parts;
   }
 
   static void click(Sheet sheet, const char* part) { sheet->findChild<QAbstractButton*>(part)->click(); }
