@@ -65,8 +65,3 @@ void LoopbackHttpServer::setHandler(Handler handler) {
 }
 
 }  // namespace testsupport
-
-// The HTTP library behind the test server is a system library built without
-// ThreadSanitizer: the sanitizer sees its worker threads' memory accesses through its
-// interceptors but not the atomics that order them, and reports races inside it.
-extern "C" const char* __tsan_default_suppressions() { return "called_from_lib:libcpp-httplib.so\n"; }
