@@ -26,24 +26,17 @@ TEST(SystemOpener, HandsWebMailAndPhoneUrlsToTheDefaultHandlerAndDropsEveryOther
   const std::string root = dir.root().string();
   setenv("XDG_CONFIG_HOME", root.c_str(), 1);
   setenv("XDG_DATA_DIRS", (root + "/nothing-else").c_str(), 1);
-  std::filesystem::create_directories(dir.dataHome() / "applications");
   std::ofstream(root + "/recorder") << "#!/bin/sh\nprintf '%s\\n' \"$1\" >> '" << root << "/opened'\n";
   std::filesystem::permissions(root + "/recorder", std::filesystem::perms::owner_all);
   std::ofstream(root + "/notes.txt") << "local\n";
   // One recording handler is the default for every scheme used here, also for those that
   // must never reach it, and for the text file a file: URL would open.
-  std::ofstream entry(dir.dataHome() / "applications" / "recorder.desktop");
-  std::ofstream defaults(root + "/mimeapps.list");
-  entry << "[Desktop Entry]\nType=Application\nName=Recorder\nExec=" << root << "/recorder %u\nMimeType=";
-  defaults << "[Default Applications]\n";
+  g_autoptr(GAppInfo) recorder = g_app_info_create_from_commandline((root + "/recorder").c_str(), "Recorder",
+                                                                    G_APP_INFO_CREATE_SUPPORTS_URIS, nullptr);
   for (const std::string type :
-       {"http", "https", "mailto", "tel", "sms", "ssh", "sornlocal", "javascript", ""}) {
-    const std::string mimeType = type.empty() ? "text/plain" : "x-scheme-handler/" + type;
-    entry << mimeType << ';';
-    defaults << mimeType << "=recorder.desktop\n";
-  }
-  entry << std::endl;
-  defaults << std::flush;
+       {"http", "https", "mailto", "tel", "sms", "ssh", "sornlocal", "javascript", ""})
+    g_app_info_set_as_default_for_type(
+        recorder, (type.empty() ? "text/plain" : "x-scheme-handler/" + type).c_str(), nullptr);
 
   Strings leaving = {"https://example.org/a?b=c",
                      "http://example.org/",
