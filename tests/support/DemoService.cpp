@@ -2,33 +2,27 @@
 
 #include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstring>
 
-extern char** environ;
-
 namespace testsupport {
 
 DemoService::DemoService(const std::string& program) {
-  std::string name = program, portOption = "--port", anyPort = "0";
-  char* argv[] = {name.data(), portOption.data(), anyPort.data(), nullptr};
-
   int output[2];
-  if (pipe2(output, O_CLOEXEC) != 0) return;
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, output[1], STDOUT_FILENO);
-  const bool spawned = posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv, environ) == 0;
-  posix_spawn_file_actions_destroy(&actions);
+  if (pipe2(output, O_CLOEXEC) != 0 || (pid_ = fork()) < 0) return;
+  if (pid_ == 0) {  // only async-signal-safe calls until exec: the test may run threads
+    dup2(output[1], STDOUT_FILENO);
+    execl(program.c_str(), program.c_str(), "--port", "0", nullptr);
+    _exit(127);
+  }
   close(output[1]);
   FILE* printed = fdopen(output[0], "r");
   char line[256];
   constexpr std::string_view kListening = "listening on http://127.0.0.1:";
-  while (spawned && port_ == 0 && std::fgets(line, sizeof line, printed) != nullptr) {
+  while (port_ == 0 && std::fgets(line, sizeof line, printed) != nullptr) {
     if (const char* at = std::strstr(line, kListening.data())) port_ = std::atoi(at + kListening.size());
   }
   std::fclose(printed);
