@@ -91,7 +91,7 @@ void Coordinator::handleVoiceJoined(const nlohmann::json& body) const {
                    .setDouble(shared::keys::kCredentialsUpdatedAt, services_.now()));
 }
 
-void Coordinator::handleVoiceLeft() const {
+void Coordinator::handleVoiceLeft() {
   auto store = shared::SharedStore::open();
   if (!store) return;
   store->write(shared::StoreChanges()

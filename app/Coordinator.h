@@ -70,7 +70,7 @@ class Coordinator {
   void handleStats(const nlohmann::json& body);
   void writePendingStats();
   void handleVoiceJoined(const nlohmann::json& body) const;
-  void handleVoiceLeft() const;
+  static void handleVoiceLeft();
 
   CoordinatorServices services_;
   std::string serviceDomain_;

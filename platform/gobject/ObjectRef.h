@@ -15,7 +15,12 @@ class ObjectRef {
     if (object_) g_object_ref(object_);
   }
   ObjectRef(ObjectRef&& other) noexcept : object_(std::exchange(other.object_, nullptr)) {}
-  ObjectRef& operator=(ObjectRef other) noexcept {
+  ObjectRef& operator=(const ObjectRef& other) {
+    ObjectRef copy(other);
+    std::swap(object_, copy.object_);
+    return *this;
+  }
+  ObjectRef& operator=(ObjectRef&& other) noexcept {
     std::swap(object_, other.object_);
     return *this;
   }
