@@ -25,13 +25,6 @@ for program in "$build/bin/sorn-broadcast" "$build/bin/sorn-demo-service"; do
   [ -x "$program" ] || { echo "missing $program: build the tree first" >&2; exit 1; }
 done
 
-work=$(mktemp -d)
-demo_pid=""
-cleanup() {
-  [ -n "$demo_pid" ] && kill "$demo_pid" 2>/dev/null || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
 # shellcheck source=bench/broadcast/capture/common.sh
 source "$(dirname "$0")/common.sh"
 

@@ -1,5 +1,14 @@
 # shellcheck shell=bash disable=SC2034,SC2154  # sets and reads variables of the script that sources it
-# What the capture scripts share; sourced, with $work set to a private folder.
+# What the capture scripts share; sourced. A private folder for the run, $work, goes away
+# with the script, and so does the demo service started below.
+
+work=$(mktemp -d)
+demo_pid=""
+cleanup() {
+  [ -n "$demo_pid" ] && kill "$demo_pid" 2>/dev/null || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
 
 # Starts the demo service on a free port and writes a store holding its credentials into a
 # private data folder, so that sorn-broadcast opens a screen session as it does for a user;

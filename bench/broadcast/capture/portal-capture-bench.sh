@@ -29,13 +29,6 @@ if [ -z "${SORN_PORTAL_BENCH_INSIDE:-}" ]; then
   exec "$runner" -- "$0" "$build" "$seconds" "$rounds"
 fi
 
-work=$(mktemp -d)
-demo_pid=""
-cleanup() {
-  [ -n "$demo_pid" ] && kill "$demo_pid" 2>/dev/null || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
 # shellcheck source=bench/broadcast/capture/common.sh
 source "$(dirname "$0")/common.sh"
 
