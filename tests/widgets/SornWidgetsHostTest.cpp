@@ -13,7 +13,6 @@
 #include <thread>
 #include <vector>
 
-#include "platform/gobject/ObjectRef.h"
 #include "platform/render/ViewRenderer.h"
 #include "platform/widgethost/LiveHost.h"
 #include "shared/Constants.h"

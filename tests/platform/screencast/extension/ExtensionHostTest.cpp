@@ -141,6 +141,10 @@ TEST(CaptureSourceTest, AutomaticTakesThePortalOnWaylandOrWithoutAnX11Display) {
   for (const auto& [asked, wayland, x11, taken] : cases) {
     EXPECT_EQ(resolveCaptureSource(asked, wayland, x11), taken) << static_cast<int>(asked) << wayland << x11;
   }
+  // The portal's buffers are copied out, never held while PipeWire reuses them.
+  EXPECT_EQ(portalCaptureDescription(7, 42),
+            "pipewiresrc fd=7 path=42 always-copy=true ! video/x-raw ! "
+            "appsink name=sink sync=false max-buffers=1 drop=true");
 }
 
 TEST(RestoreTokenFileTest, ReadsOnlyAPrivateFileInAPrivateFolderAndReplacesItWhole) {

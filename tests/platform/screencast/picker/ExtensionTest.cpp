@@ -1,5 +1,7 @@
 // Broadcast extensions: their metadata files, where they are looked up, and their start.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -101,7 +103,11 @@ TEST(ExtensionLookupTest, SearchesTheProgramShareThenDataHomeThenDataDirsAndTake
 TEST(ExtensionLauncherTest, StartsTheProgramDetachedAndReapsItWhenItEndsOrReportsThatItCannot) {
   const testsupport::TempDataDir dir;
   const FakeExtension extension(dir.root() / "bin");
-  std::ofstream held(dir.root() / "held-open");  // a descriptor of ours, not to be inherited
+  // A descriptor of ours, also our standard input while the extension starts: it may reach
+  // the extension neither way.
+  const int held = open((dir.root() / "held-open").c_str(), O_RDWR | O_CREAT, 0600);
+  const int input = dup(STDIN_FILENO);
+  dup2(held, STDIN_FILENO);
   std::ofstream(dir.root() / "plain") << "#!/bin/sh\n";
   const auto metadata = [](const std::filesystem::path& exec) {
     return ExtensionMetadata{std::string(kId), std::string(kBroadcastUploadExtensionPoint), exec, "Test", ""};
@@ -111,7 +117,11 @@ TEST(ExtensionLauncherTest, StartsTheProgramDetachedAndReapsItWhenItEndsOrReport
   EXPECT_FALSE(launchExtension(metadata(dir.root() / "plain"), {"--capture=screen"}));
   EXPECT_EQ(testsupport::childProcesses(), children);
 
-  ASSERT_TRUE(launchExtension(metadata(extension.program()), {"--capture=screen", "two words"}));
+  const bool launched = launchExtension(metadata(extension.program()), {"--capture=screen", "two words"});
+  dup2(input, STDIN_FILENO);
+  close(input);
+  close(held);
+  ASSERT_TRUE(launched);
   ASSERT_TRUE(extension.waitForLaunches(1));
   const auto [pid, arguments] = *extension.launches().begin();
   EXPECT_EQ(arguments, (Strings{"--capture=screen", "two words"}));
