@@ -15,9 +15,35 @@
 
 namespace testsupport {
 
-// A stand-in broadcast extension: a shell program that records its arguments in a file
-// named after its process id and stays running, and the metadata naming it. Ends the
-// processes it recorded when it goes away. Test thread.
+// The state letter of a process ('-' when it is gone entirely) and its parent.
+inline std::pair<char, pid_t> processStat(pid_t pid) {
+  std::string line;
+  std::getline(std::ifstream("/proc/" + std::to_string(pid) + "/stat"), line);
+  // The command name in parentheses may hold spaces; the fields after it do not.
+  std::istringstream rest(line.substr(line.rfind(')') + 1));
+  std::pair<char, pid_t> stat{'-', 0};
+  rest >> stat.first >> stat.second;
+  return stat;
+}
+inline bool isRunning(pid_t pid) {
+  return std::string_view("-ZX").find(processStat(pid).first) == std::string::npos;
+}
+
+// Direct children of this process that are still there (running or not yet reaped).
+inline std::vector<pid_t> childProcesses() {
+  std::vector<pid_t> children;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+    const std::string name = entry.path().filename().string();
+    if (name.find_first_not_of("0123456789") == std::string::npos &&
+        processStat(std::stoi(name)).second == getpid())
+      children.push_back(std::stoi(name));
+  }
+  return children;
+}
+
+// A broadcast extension for tests: a shell program that records its arguments in a file
+// named after its process id and stays running as `sleep`, and the metadata naming it.
+// Ends the processes it recorded when it goes away. Test thread.
 class FakeExtension {
  public:
   explicit FakeExtension(const std::filesystem::path& dir, const std::string& name = "recorder")
@@ -56,14 +82,14 @@ class FakeExtension {
     std::map<pid_t, std::vector<std::string>> records;
     for (const auto& entry : std::filesystem::directory_iterator(records_)) {
       if (entry.path().filename().string().starts_with(".")) continue;
-      auto& arguments = records[std::stoi(entry.path().filename().string())];
       std::ifstream file(entry.path());
+      auto& arguments = records[std::stoi(entry.path().filename().string())];
       for (std::string line; std::getline(file, line);) arguments.push_back(line);
     }
     return records;
   }
-  // Waits until `count` starts are recorded and each of them has become the `sleep` that
-  // stays running, with none of the shell's own descriptors left open.
+  // Waits until `count` starts are recorded and each has become the `sleep` that stays
+  // running (or is already gone), none of the shell's own descriptors left open.
   bool waitForLaunches(std::size_t count) const {
     return spinUntil(
         [&] {
@@ -72,7 +98,7 @@ class FakeExtension {
                  std::all_of(started.begin(), started.end(), [](const auto& launch) {
                    std::string command;
                    std::ifstream("/proc/" + std::to_string(launch.first) + "/comm") >> command;
-                   return command == "sleep" || command.empty();  // or already gone
+                   return command == "sleep" || command.empty();
                  });
         },
         std::chrono::seconds(10));
@@ -82,34 +108,5 @@ class FakeExtension {
   std::filesystem::path program_;
   std::filesystem::path records_;
 };
-
-// The state letter of a process ('-' when it is gone entirely) and its parent.
-inline std::pair<char, pid_t> processStat(pid_t pid) {
-  std::ifstream file("/proc/" + std::to_string(pid) + "/stat");
-  std::string line;
-  std::getline(file, line);
-  // The command name in parentheses may hold spaces; the fields after it do not.
-  std::istringstream rest(line.substr(line.rfind(')') + 1));
-  char state = '-';
-  pid_t parent = 0;
-  rest >> state >> parent;
-  return {state, parent};
-}
-inline bool isRunning(pid_t pid) {
-  return std::string_view("-ZX").find(processStat(pid).first) == std::string::npos;
-}
-
-// Direct children of this process that are still there (running or not yet reaped).
-inline std::vector<pid_t> childProcesses() {
-  std::vector<pid_t> children;
-  for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
-    const std::string name = entry.path().filename().string();
-    if (name.find_first_not_of("0123456789") == std::string::npos &&
-        processStat(std::stoi(name)).second == getpid()) {
-      children.push_back(std::stoi(name));
-    }
-  }
-  return children;
-}
 
 }  // namespace testsupport

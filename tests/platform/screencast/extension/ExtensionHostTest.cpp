@@ -18,22 +18,21 @@ namespace platform::screencast {
 namespace {
 
 // A handler that records what the host does with it: the calls in order (runs of samples
-// as one), the samples, those not video with an image, and those on the test's thread.
+// as one), the samples, and those not video with an image or on the test's thread.
 class RecordingHandler final : public BroadcastSampleHandler {
  public:
-  std::function<void(RecordingHandler&)> onStarted;
-  std::function<void(RecordingHandler&, int sampleNumber)> onVideo;
+  std::function<void(RecordingHandler&, int sampleNumber)> onEvent;  // 0: started
 
   void broadcastStartedWithSetupInfo(const std::optional<SetupInfo>& /*setupInfo*/) override {
     record("started");
-    if (onStarted) onStarted(*this);
+    if (onEvent) onEvent(*this, 0);
   }
   void processSampleBuffer(const SampleBuffer& sampleBuffer, SampleBufferType type) override {
     const bool onTestThread = std::this_thread::get_id() == mainThread_;
     if (type != SampleBufferType::video || !sampleBuffer.imageBuffer() || onTestThread) ++badSamples;
     const int number = ++samples;
     record("sample");
-    if (onVideo) onVideo(*this, number);
+    if (onEvent) onEvent(*this, number);
   }
   void broadcastFinished() override { record("finished"); }
 
@@ -53,154 +52,96 @@ class RecordingHandler final : public BroadcastSampleHandler {
   std::vector<std::string> events_;
 };
 
-const BroadcastError kError{"com.example.test", 3, "Something went wrong."};
-
 using Events = std::vector<std::string>;
 
 TEST(ExtensionHostTest, EndsTheBroadcastAndAlwaysCallsFinished) {
   const testsupport::TempDataDir dir;  // a runtime folder of its own: the broadcast lock is in it
+  const BroadcastError error{"com.example.test", 3, "Something went wrong."};
   std::thread reporter;
-  struct Case {
-    const char* name;
-    std::string capture;
-    std::function<void(RecordingHandler&)> onStarted;
-    std::function<void(RecordingHandler&, int)> onVideo;
-    Events events;
-    int status;
-    std::string errorOutput;
+  const auto at = [](int sample, std::function<void(RecordingHandler&)> action) {
+    return [=](RecordingHandler& self, int number) {
+      if (number == sample) action(self);
+    };
   };
-  const auto testPattern = captureDescription(CaptureSource::testPattern);
-  const Case cases[] = {
-      {"the source ends, every sample handed over",
-       "videotestsrc num-buffers=12 ! video/x-raw ! appsink name=sink",
-       nullptr,
-       nullptr,
-       {"started", "sample", "finished"},
-       0,
-       ""},
-      {"SIGTERM",
-       testPattern,
-       nullptr,
-       [](RecordingHandler&, int number) {
-         if (number == 3) kill(getpid(), SIGTERM);
-       },
-       {"started", "sample", "finished"},
-       0,
-       ""},
-      {"an error from another thread stops capture",
-       testPattern,
-       nullptr,
-       [&reporter](RecordingHandler& self, int number) {
-         if (number == 2) reporter = std::thread([&self] { self.finishBroadcastWithError(kError); });
-       },
-       {"started", "sample", "finished"},
-       1,
-       "Something went wrong.\n"},
-      {"a refusal in started never captures; only the first error counts",
-       testPattern,
-       [](RecordingHandler& self) {
-         self.finishBroadcastWithError(kError);
-         self.finishBroadcastWithError({"com.example.test", 4, "A second error."});
-       },
-       nullptr,
-       {"started", "finished"},
-       1,
-       "Something went wrong.\n"},
-      {"no such element",
-       "nosuchsourceelement ! appsink name=sink",
-       nullptr,
-       nullptr,
-       {"started", "finished"},
-       1,
-       "Screen capture failed: "},
-      {"no sample sink",
-       "videotestsrc num-buffers=1 ! fakesink",
-       nullptr,
-       nullptr,
-       {"started", "finished"},
-       1,
-       "Screen capture failed: "},
-      {"no display to capture",
-       "ximagesrc ! appsink name=sink",
-       nullptr,
-       nullptr,
-       {"started", "finished"},
-       1,
-       "Screen capture failed: "},
-  };
+  const auto sigterm = at(3, [](RecordingHandler&) { kill(getpid(), SIGTERM); });
+  const auto errorFromAnotherThread = at(2, [&](RecordingHandler& self) {
+    reporter = std::thread([&self, &error] { self.finishBroadcastWithError(error); });
+  });
+  const auto refuseInStarted = at(0, [&](RecordingHandler& self) {  // only the first error counts
+    self.finishBroadcastWithError(error);
+    self.finishBroadcastWithError({"com.example.test", 4, "A second error."});
+  });
+  const Events captured{"started", "sample", "finished"}, none{"started", "finished"};
+  const std::string failed = "Screen capture failed: ",
+                    testPattern = captureDescription(CaptureSource::testPattern);
+  // The pipeline, what the handler does, then the calls, the exit status and the error shown.
+  const std::tuple<std::string, std::function<void(RecordingHandler&, int)>, Events, int, std::string>
+      cases[] = {
+          {"videotestsrc num-buffers=12 ! video/x-raw ! appsink name=sink", nullptr, captured, 0, ""},
+          {testPattern, sigterm, captured, 0, ""},
+          {testPattern, errorFromAnotherThread, captured, 1, "Something went wrong.\n"},
+          {testPattern, refuseInStarted, none, 1, "Something went wrong.\n"},
+          {"nosuchsourceelement ! appsink name=sink", nullptr, none, 1, failed},
+          {"videotestsrc num-buffers=1 ! fakesink", nullptr, none, 1, failed},  // no sample sink
+          {"ximagesrc ! appsink name=sink", nullptr, none, 1, failed},          // no display to capture
+      };
   // Without a display the screen cannot be captured. (Naming a display instead would
   // show a small leak of the X source element itself to LeakSanitizer.)
   const char* display = std::getenv("DISPLAY");
   const std::string savedDisplay = display != nullptr ? display : "";
   unsetenv("DISPLAY");
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
+  for (const auto& [capture, onEvent, events, status, errorOutput] : cases) {
+    SCOPED_TRACE(capture);
     auto handler = std::make_shared<RecordingHandler>();
-    handler->onStarted = c.onStarted;
-    handler->onVideo = c.onVideo;
+    handler->onEvent = onEvent;
     testing::internal::CaptureStderr();
-    EXPECT_EQ(runBroadcastExtension(handler, {.captureDescription = c.capture, .showIndicator = false}),
-              c.status);
-    const std::string errorOutput = testing::internal::GetCapturedStderr();
-    EXPECT_NE(errorOutput.find(c.errorOutput), std::string::npos) << errorOutput;
-    EXPECT_EQ(errorOutput.find("A second error."), std::string::npos);
+    EXPECT_EQ(runBroadcastExtension(handler, {.captureDescription = capture, .showIndicator = false}),
+              status);
+    const std::string shown = testing::internal::GetCapturedStderr();
+    EXPECT_NE(shown.find(errorOutput), std::string::npos) << shown;
+    EXPECT_EQ(shown.find("A second error."), std::string::npos);
     if (reporter.joinable()) reporter.join();
-    EXPECT_EQ(handler->events(), c.events);
+    EXPECT_EQ(handler->events(), events);
     EXPECT_EQ(handler->badSamples, 0);
-    EXPECT_TRUE(c.status != 0 || c.onVideo || handler->samples == 12);
+    EXPECT_TRUE(status != 0 || onEvent || handler->samples == 12);  // every sample handed over
   }
   if (!savedDisplay.empty()) setenv("DISPLAY", savedDisplay.c_str(), 1);
 }
 
-int referencesOf(gpointer object) { return GST_MINI_OBJECT_REFCOUNT_VALUE(object); }
-
 TEST(GstSampleBufferTest, CountsReferencesOnTheSampleAndGivesItsBufferAsImageBuffer) {
   gst_init(nullptr, nullptr);
+  const auto references = [](gpointer object) { return GST_MINI_OBJECT_REFCOUNT_VALUE(object); };
   GstBuffer* buffer = gst_buffer_new_allocate(nullptr, 64, nullptr);
   GstSample* sample = gst_sample_new(buffer, nullptr, nullptr, nullptr);
   gst_buffer_unref(buffer);  // the sample holds it now
   gst_sample_ref(sample);    // the test's own, to watch the count
   {
     SampleBuffer adopted = adoptGstSample(sample);
-    EXPECT_EQ(referencesOf(sample), 2);
+    SampleBuffer copy = adopted;
+    EXPECT_EQ(references(sample), 3);
     {
-      SampleBuffer copy = adopted;
-      EXPECT_EQ(referencesOf(sample), 3);
       ImageBuffer image = copy.imageBuffer();
-      EXPECT_EQ(image.get(), buffer);
-      EXPECT_EQ(referencesOf(buffer), 2);
+      EXPECT_EQ(std::pair(image.get(), references(buffer)), std::pair(static_cast<void*>(buffer), 2));
     }
-    EXPECT_EQ(referencesOf(sample), 2);
-    EXPECT_EQ(referencesOf(buffer), 1);
+    EXPECT_EQ(references(buffer), 1);
   }
-  EXPECT_EQ(referencesOf(sample), 1);
+  EXPECT_EQ(references(sample), 1);
   gst_sample_unref(sample);
-
-  GstSample* empty = gst_sample_new(nullptr, nullptr, nullptr, nullptr);
-  EXPECT_FALSE(adoptGstSample(empty).imageBuffer());
+  EXPECT_FALSE(adoptGstSample(gst_sample_new(nullptr, nullptr, nullptr, nullptr)).imageBuffer());
 }
 
 TEST(CaptureSourceTest, AutomaticTakesThePortalOnWaylandOrWithoutAnX11Display) {
-  struct Case {
-    CaptureSource asked;
-    bool wayland, x11;
-    CaptureSource taken;
-  };
-  const Case cases[] = {
-      {CaptureSource::automatic, false, true, CaptureSource::screen},
-      {CaptureSource::automatic, true, true, CaptureSource::portal},
-      {CaptureSource::automatic, true, false, CaptureSource::portal},
-      {CaptureSource::automatic, false, false, CaptureSource::portal},
-      {CaptureSource::screen, true, false, CaptureSource::screen},
-      {CaptureSource::portal, false, true, CaptureSource::portal},
-      {CaptureSource::testPattern, true, true, CaptureSource::testPattern},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(testing::Message() << static_cast<int>(c.asked) << c.wayland << c.x11);
-    EXPECT_EQ(resolveCaptureSource(c.asked, c.wayland, c.x11), c.taken);
+  using enum CaptureSource;
+  // Asked for, Wayland and X11 displays there, taken.
+  const std::tuple<CaptureSource, bool, bool, CaptureSource> cases[] = {
+      {automatic, false, true, screen},      {automatic, true, true, portal},
+      {automatic, true, false, portal},      {automatic, false, false, portal},
+      {screen, true, false, screen},         {portal, false, true, portal},
+      {testPattern, true, true, testPattern}};
+  for (const auto& [asked, wayland, x11, taken] : cases) {
+    EXPECT_EQ(resolveCaptureSource(asked, wayland, x11), taken) << static_cast<int>(asked) << wayland << x11;
   }
-  EXPECT_EQ(parseCaptureSource("auto"), CaptureSource::automatic);
-  EXPECT_EQ(parseCaptureSource("portal"), CaptureSource::portal);
+  // The portal's buffers are copied out, never held while PipeWire reuses them.
   EXPECT_EQ(portalCaptureDescription(7, 42),
             "pipewiresrc fd=7 path=42 always-copy=true ! video/x-raw ! "
             "appsink name=sink sync=false max-buffers=1 drop=true");
@@ -209,40 +150,25 @@ TEST(CaptureSourceTest, AutomaticTakesThePortalOnWaylandOrWithoutAnX11Display) {
 TEST(RestoreTokenFileTest, ReadsOnlyAPrivateFileInAPrivateFolderAndReplacesItWhole) {
   namespace fs = std::filesystem;
   EXPECT_EQ(RestoreTokenFile::defaultPath("/state", "/home/u"), "/state/sorn/screencast-restore-token");
-  EXPECT_EQ(RestoreTokenFile::defaultPath(nullptr, "/home/u"),
-            "/home/u/.local/state/sorn/screencast-restore-token");
   EXPECT_EQ(RestoreTokenFile::defaultPath("relative", "/home/u"),
             "/home/u/.local/state/sorn/screencast-restore-token");
   EXPECT_EQ(RestoreTokenFile::defaultPath(nullptr, nullptr), "");
 
-  struct Case {
-    const char* name;
-    std::function<void(const fs::path& folder, const fs::path& file)> spoil;
-    bool readable;
+  const auto moveAndLink = [](const fs::path& path) {
+    fs::rename(path, path.string() + "-real");
+    fs::is_directory(path.string() + "-real") ? fs::create_directory_symlink(path.string() + "-real", path)
+                                              : fs::create_symlink(path.string() + "-real", path);
   };
-  const Case cases[] = {
-      {"as written", [](const fs::path&, const fs::path&) {}, true},
-      {"file open to others", [](const fs::path&, const fs::path& file) { chmod(file.c_str(), 0644); },
-       false},
-      {"folder open to others", [](const fs::path& folder, const fs::path&) { chmod(folder.c_str(), 0755); },
-       false},
-      {"file is a link",
-       [](const fs::path& folder, const fs::path& file) {
-         fs::rename(file, folder / "elsewhere");
-         fs::create_symlink(folder / "elsewhere", file);
-       },
-       false},
-      {"folder is a link",
-       [](const fs::path& folder, const fs::path&) {
-         fs::rename(folder, folder.string() + "-real");
-         fs::create_directory_symlink(folder.string() + "-real", folder);
-       },
-       false},
-      {"empty file", [](const fs::path&, const fs::path& file) { std::ofstream(file, std::ios::trunc); },
-       false},
+  const std::function<void(const fs::path& folder, const fs::path& file)> spoilings[] = {
+      [](const fs::path&, const fs::path&) {},  // as written: readable
+      [](const fs::path&, const fs::path& file) { chmod(file.c_str(), 0644); },
+      [](const fs::path& folder, const fs::path&) { chmod(folder.c_str(), 0755); },
+      [&](const fs::path&, const fs::path& file) { moveAndLink(file); },
+      [&](const fs::path& folder, const fs::path&) { moveAndLink(folder); },
+      [](const fs::path&, const fs::path& file) { std::ofstream(file, std::ios::trunc); },
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
+  for (std::size_t i = 0; i < std::size(spoilings); ++i) {
+    SCOPED_TRACE(i);
     testsupport::TempDataDir dir;
     const fs::path folder = dir.root() / "state" / "sorn";
     const RestoreTokenFile tokens(folder / "screencast-restore-token");
@@ -259,15 +185,12 @@ TEST(RestoreTokenFileTest, ReadsOnlyAPrivateFileInAPrivateFolderAndReplacesItWho
     std::getline(held, heldToken);
     EXPECT_EQ(heldToken, "first-token");
     EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator()), 1);
-    c.spoil(folder, tokens.path());
-    EXPECT_EQ(tokens.read(), c.readable ? std::optional<std::string>("second") : std::nullopt);
+    spoilings[i](folder, tokens.path());
+    EXPECT_EQ(tokens.read(), i == 0 ? std::optional<std::string>("second") : std::nullopt);
+    if (i == 2) {
+      EXPECT_FALSE(tokens.write("token"));  // not private: not written
+    }
   }
-  testsupport::TempDataDir dir;
-  const fs::path open = dir.root() / "open";
-  fs::create_directories(open);
-  chmod(open.c_str(), 0755);
-  EXPECT_FALSE(
-      RestoreTokenFile(open / "screencast-restore-token").write("token"));  // not private: not written
 }
 
 }  // namespace

@@ -1,5 +1,7 @@
 // Broadcast extensions: their metadata files, where they are looked up, and their start.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -25,47 +27,47 @@ constexpr const char* kId = "com.tarnwell.sorn.test-broadcast";
 TEST(ExtensionMetadataTest, ReadsOnlyCompleteMetadataOfTheRightExtension) {
   // An installed layout: the metadata under share/, the program in bin/ beside it.
   const testsupport::TempDataDir dir;
-  const auto share = dir.root() / "share";
+  const auto share = dir.root() / "share", file = extensionMetadataFile(share, kId);
   const FakeExtension extension(dir.root() / "bin");
   std::ofstream(dir.root() / "plain") << "#!/bin/sh\n";
+  const auto is = [](const char* key, const std::string& value) { return [=](Keys& k) { k[key] = value; }; };
+  const auto without = [](const char* key) { return [=](Keys& k) { k.erase(key); }; };
   const std::pair<bool, std::function<void(Keys&)>> cases[] = {
       {true, [](Keys&) {}},
-      {true, [](Keys& k) { k.erase("AppGroup"); }},
-      {true, [](Keys& k) { k["Exec"] = "../../../bin/recorder"; }},  // relative to the file
-      {false, [](Keys& k) { k.erase("Id"); }},
-      {false, [](Keys& k) { k.erase("ExtensionPoint"); }},
-      {false, [](Keys& k) { k.erase("Exec"); }},
-      {false, [](Keys& k) { k.erase("Name"); }},
-      {false, [](Keys& k) { k["Name"] = ""; }},
-      {false, [](Keys& k) { k["Exec"] = ""; }},
-      {false, [](Keys& k) { k["Id"] = "com.tarnwell.sorn.other"; }},
-      {false, [](Keys& k) { k["ExtensionPoint"] = "com.tarnwell.sorn.widgets"; }},
-      {false, [&](Keys& k) { k["Exec"] = (dir.root() / "missing").string(); }},
-      {false, [&](Keys& k) { k["Exec"] = dir.root().string(); }},               // a folder
-      {false, [&](Keys& k) { k["Exec"] = (dir.root() / "plain").string(); }}};  // may not be run
-  int index = 0;
-  for (const auto& [usable, change] : cases) {
-    SCOPED_TRACE(index++);
+      {true, without("AppGroup")},
+      {true, is("Exec", "../../../bin/recorder")},  // relative to the file
+      {false, without("Id")},
+      {false, without("ExtensionPoint")},
+      {false, without("Exec")},
+      {false, without("Name")},
+      {false, is("Name", "")},
+      {false, is("Exec", "")},
+      {false, is("Id", "com.tarnwell.sorn.other")},
+      {false, is("ExtensionPoint", "com.tarnwell.sorn.widgets")},
+      {false, is("Exec", (dir.root() / "missing").string())},
+      {false, is("Exec", dir.root().string())},               // a folder
+      {false, is("Exec", (dir.root() / "plain").string())}};  // may not be run
+  for (std::size_t i = 0; i < std::size(cases); ++i) {
+    SCOPED_TRACE(i);
     auto keys = extension.metadataKeys(kId, "Test Broadcast");
-    change(keys);
+    cases[i].second(keys);
     FakeExtension::writeMetadata(share, kId, keys);
     const auto metadata = readExtensionMetadata(share, kId);
-    ASSERT_EQ(metadata.has_value(), usable);
+    ASSERT_EQ(metadata.has_value(), cases[i].first);
     if (!metadata) continue;
     EXPECT_EQ(
         std::tie(metadata->id, metadata->extensionPoint, metadata->exec, metadata->name, metadata->appGroup),
         std::make_tuple(kId, kBroadcastUploadExtensionPoint, extension.program(), "Test Broadcast",
                         keys.contains("AppGroup") ? "group.com.tarnwell.sorn" : ""));
   }
-  // No file, no key file, and keys outside the [Extension] group.
-  const auto file = extensionMetadataFile(share, kId);
-  std::filesystem::remove(file);
-  EXPECT_FALSE(readExtensionMetadata(share, kId));
-  std::ofstream(file) << "Id=" << kId << "\nthis is not a key file\n";
-  EXPECT_FALSE(readExtensionMetadata(share, kId));
-  std::ofstream(file) << "[Other]\nId=" << kId << "\nExtensionPoint=com.tarnwell.sorn.broadcast-upload\nExec="
-                      << extension.program().string() << "\nName=Other\n";
-  EXPECT_FALSE(readExtensionMetadata(share, kId));
+  // No file, no key file, and the keys outside the [Extension] group.
+  std::string other = "[Other]\n";
+  for (const auto& [key, value] : extension.metadataKeys(kId, "Other")) other += key + "=" + value + "\n";
+  for (const std::string& text : {std::string(), std::string("Id=x\nnot a key file\n"), other}) {
+    std::filesystem::remove(file);
+    if (!text.empty()) std::ofstream(file) << text;
+    EXPECT_FALSE(readExtensionMetadata(share, kId)) << text;
+  }
 
   // Ids are plain reverse-domain names: one that climbs out of the folder reaches nothing.
   for (const char* id : {"", "../evil", "a/b", ".hidden", "trailing.", "a..b", "with space", "new\nline"}) {
@@ -101,7 +103,11 @@ TEST(ExtensionLookupTest, SearchesTheProgramShareThenDataHomeThenDataDirsAndTake
 TEST(ExtensionLauncherTest, StartsTheProgramDetachedAndReapsItWhenItEndsOrReportsThatItCannot) {
   const testsupport::TempDataDir dir;
   const FakeExtension extension(dir.root() / "bin");
-  std::ofstream held(dir.root() / "held-open");  // a descriptor of ours, not to be inherited
+  // A descriptor of ours, also our standard input while the extension starts: it may reach
+  // the extension neither way.
+  const int held = open((dir.root() / "held-open").c_str(), O_RDWR | O_CREAT, 0600);
+  const int input = dup(STDIN_FILENO);
+  dup2(held, STDIN_FILENO);
   std::ofstream(dir.root() / "plain") << "#!/bin/sh\n";
   const auto metadata = [](const std::filesystem::path& exec) {
     return ExtensionMetadata{std::string(kId), std::string(kBroadcastUploadExtensionPoint), exec, "Test", ""};
@@ -111,21 +117,20 @@ TEST(ExtensionLauncherTest, StartsTheProgramDetachedAndReapsItWhenItEndsOrReport
   EXPECT_FALSE(launchExtension(metadata(dir.root() / "plain"), {"--capture=screen"}));
   EXPECT_EQ(testsupport::childProcesses(), children);
 
-  ASSERT_TRUE(launchExtension(metadata(extension.program()), {"--capture=screen", "two words"}));
+  const bool launched = launchExtension(metadata(extension.program()), {"--capture=screen", "two words"});
+  dup2(input, STDIN_FILENO);
+  close(input);
+  close(held);
+  ASSERT_TRUE(launched);
   ASSERT_TRUE(extension.waitForLaunches(1));
   const auto [pid, arguments] = *extension.launches().begin();
   EXPECT_EQ(arguments, (Strings{"--capture=screen", "two words"}));
   EXPECT_EQ(getsid(pid), pid) << "the extension leads a session of its own";
-  // Standard input, output and error only, the input from /dev/null. The fake extension, a
-  // shell script, holds its own script open until it has become its `sleep` (whose name
-  // shows a moment before the shell's descriptors close): a descriptor of ours it inherited
-  // would stay.
+  // Standard input, output and error only, the input from /dev/null: a descriptor of ours
+  // it inherited would stay once the shell's own are closed.
   const std::filesystem::path fds = "/proc/" + std::to_string(pid) + "/fd";
-  EXPECT_TRUE(testsupport::spinUntil([&] {
-    std::string command;
-    std::getline(std::ifstream("/proc/" + std::to_string(pid) + "/comm"), command);
-    return command == "sleep" && std::distance(std::filesystem::directory_iterator(fds), {}) == 3;
-  }));
+  EXPECT_TRUE(testsupport::spinUntil(
+      [&] { return std::distance(std::filesystem::directory_iterator(fds), {}) == 3; }));
   EXPECT_EQ(std::filesystem::read_symlink(fds / "0"), "/dev/null");
   // Nobody waits for the extension, yet once it ends no zombie of it may stay behind.
   kill(pid, SIGTERM);
