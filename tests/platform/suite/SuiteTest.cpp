@@ -24,6 +24,7 @@
 #include "shared/StoreKeys.h"
 #include "tests/support/RawSql.h"
 #include "tests/support/TempDataDir.h"
+#include "widgets/StatsProvider.h"
 
 namespace {
 
@@ -338,35 +339,54 @@ TEST(ScreenShareStore, LoadsCredentialsOnlyWhenTheStoreHoldsUsableOnes) {
   EXPECT_FALSE(ScreenShareStore::load());
 }
 
-// Credentials rewritten whole by another thread (as the app does) are never loaded half
-// old, half new, through the connection the two threads share.
-TEST(ScreenShareStore, LoadsWholeCredentialsWhileAnotherThreadRewritesThem) {
+// Records rewritten whole by another thread (as the app does) are read whole by the
+// broadcast's credentials and by the widgets' timeline, through the one connection.
+TEST(SharedStore, RecordsRewrittenByAnotherThreadAreReadWhole) {
   TempDataDir dir;
-  const auto voiceJoined = [](int i) {
+  const auto rewrite = [](std::int64_t i) {
     const std::string n = std::to_string(i % 2);
     return shared::SharedStore::open()->write(shared::StoreChanges()
                                                   .setString(keys::kAccessToken, "tok-" + n)
                                                   .setString(keys::kChannelId, "lounge-" + n)
                                                   .setString(keys::kPrimarySessionId, "voice-" + n)
-                                                  .setString(keys::kApiBase, "https://api-" + n));
+                                                  .setString(keys::kApiBase, "https://api-" + n)
+                                                  .setInteger(keys::kStreakDays, i)
+                                                  .setInteger(keys::kVoiceSeconds, 60 * i));
   };
-  ASSERT_TRUE(voiceJoined(0));
+  ASSERT_TRUE(rewrite(0));
+  constexpr int kReaders = 4, kRounds = 500;
   std::atomic<bool> stop{false};
-  std::atomic<int> failedWrites{0};
-  std::thread app([&] {
-    for (int i = 1; !stop; ++i) failedWrites += voiceJoined(i) ? 0 : 1;
+  std::atomic<int> failedWrites{0}, torn{0}, completions{0};
+  std::jthread app([&] {
+    for (int i = 1; !stop; ++i) failedWrites += rewrite(i) ? 0 : 1;
   });
-  int mixed = 0;  // or missing
-  for (int round = 0; round < 2000; ++round) {
-    const auto loaded = broadcast::ScreenShareStore::load();
-    const char n = loaded ? loaded->token.back() : '?';
-    mixed += !loaded || loaded->channelId.back() != n || loaded->primarySessionId.back() != n ||
-             loaded->apiBase.back() != n;
+  std::vector<const widgets::WidgetStats*> placeholders(kReaders);
+  {
+    std::vector<std::jthread> readers;
+    for (auto& placeholder : placeholders) {
+      readers.emplace_back([&] {
+        placeholder = &widgets::WidgetStats::placeholder();
+        for (int round = 0; round < kRounds; ++round) {
+          const auto loaded = broadcast::ScreenShareStore::load();
+          const char n = loaded ? loaded->token.back() : '?';
+          torn += !loaded || loaded->channelId.back() != n || loaded->primarySessionId.back() != n ||
+                  loaded->apiBase.back() != n;
+          widgets::StatsProvider().getTimeline(
+              {}, [&](platform::widgethost::Timeline<widgets::StatsEntry> t) {
+                const widgets::WidgetStats& stats = t.entries.at(0).stats;
+                ++completions;
+                torn += stats.voiceSeconds != 60 * stats.streakDays || stats.streakDays < 0 ? 1 : 0;
+              });
+        }
+      });
+    }
   }
   stop = true;
   app.join();
-  EXPECT_EQ(mixed, 0);
+  EXPECT_EQ(torn, 0);
   EXPECT_EQ(failedWrites, 0);
+  EXPECT_EQ(completions, kReaders * kRounds);
+  EXPECT_EQ(placeholders, std::vector(kReaders, placeholders[0]));
 }
 
 }  // namespace
