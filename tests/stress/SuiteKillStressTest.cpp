@@ -75,13 +75,12 @@ class Writers {
     for (std::size_t slot = 0; slot < pids_.size(); ++slot) kill(slot);
   }
   bool start(std::size_t slot, int rounds) {
-    std::string self = "/proc/self/exe", role = "SORN_SUITE_WRITER=" + std::to_string(slot) + " " +
-                                                std::to_string(pids_.size()) + " " + std::to_string(rounds);
-    std::vector<char*> env{role.data()};
-    for (char** variable = environ; *variable != nullptr; ++variable) env.push_back(*variable);
-    env.push_back(nullptr);
+    const auto role =
+        std::to_string(slot) + " " + std::to_string(pids_.size()) + " " + std::to_string(rounds);
+    setenv("SORN_SUITE_WRITER", role.c_str(), 1);
+    std::string self = "/proc/self/exe";
     char* argv[] = {self.data(), nullptr};
-    return posix_spawn(&pids_[slot], argv[0], nullptr, nullptr, argv, env.data()) == 0;
+    return posix_spawn(&pids_[slot], argv[0], nullptr, nullptr, argv, environ) == 0;
   }
   // How the writer ended: "killed" by SIGKILL, or "exit N" when it stopped by itself.
   std::string kill(std::size_t slot) {
