@@ -1,9 +1,9 @@
 // The handler in process against a loopback server; what the whole program does
-// (errors it ends with, sessions closed on stop) is BroadcastExtensionTest's.
+// (errors it ends with, sessions closed on stop) is BroadcastExtensionTest's, the
+// requests' form RestClientTest's.
 #include <gtest/gtest.h>
 
 #include <nlohmann/json.hpp>
-#include <regex>
 #include <set>
 
 #include "broadcast/SampleHandler.h"
@@ -88,36 +88,31 @@ class SampleHandlerTest : public ::testing::Test {
   testsupport::LoopbackHttpServer server{nullptr};
 };
 
-TEST_F(SampleHandlerTest, RefusesWithoutCredentialsAndMarksTheBroadcastInactive) {
-  shared::SharedStore::open()->setBool(keys::kScreenActive, true);  // left by a broadcast that was killed
+// Without credentials it refuses and marks the broadcast inactive, whatever a killed one
+// left stored. With them, the broadcast is marked active before the open leaves; video
+// reaches the pipe, other samples never; the finish marks it inactive, stops the pipe and
+// closes the session it opened, waiting for the answer only so long (here it never comes).
+TEST_F(SampleHandlerTest, RefusesWithoutCredentialsStreamsVideoOnlyAndFinishesThoughTheCloseNeverAnswers) {
+  shared::SharedStore::open()->setBool(keys::kScreenActive, true);
   handler->broadcastStartedWithSetupInfo(std::nullopt);
   ASSERT_EQ(service->errors.size(), 1U);
   EXPECT_EQ(service->errors[0].localizedDescription, "Join a Sorn voice channel before sharing your screen.");
   EXPECT_FALSE(screenActive());
   EXPECT_TRUE(poolIdle());
   EXPECT_FALSE(pipeTakes(*handler));
-}
 
-// The broadcast is marked active before the open leaves; video reaches the pipe, other
-// samples never; the finish marks it inactive, stops the pipe and sends the close,
-// whose answer it waits for only so long (here it never comes).
-TEST_F(SampleHandlerTest, StreamsVideoOnlyAndFinishesThoughTheCloseNeverAnswers) {
   serve(R"({"screenSessionId":"scr-7"})", false, true);
   handler->broadcastStartedWithSetupInfo(platform::screencast::SetupInfo{{"ignored", "value"}});
   ASSERT_TRUE(testsupport::within(20s, [this] { return pipeTakes(*handler); }));
   EXPECT_EQ(activeAtOpen, 1);
-  EXPECT_EQ(nlohmann::json::parse(server.requests().at(0).body), (nlohmann::json{{"sessionId", "voice-1"}}));
   for (int type : {2, 3, 0, 7}) EXPECT_FALSE(pipeTakes(*handler, SampleBufferType{type})) << type;
   handler->broadcastFinished();
   EXPECT_FALSE(screenActive());
   EXPECT_FALSE(pipeTakes(*handler));
-  const auto requests = server.requests();
-  ASSERT_EQ(requests.size(), 2U);
-  EXPECT_EQ(requests[1].target, "/v1/api/voice/sfu/lounge/screen-session/close");
-  const auto body = nlohmann::json::parse(requests[1].body);
-  EXPECT_EQ(body["sessionId"], "scr-7");
-  EXPECT_TRUE(std::regex_match(body.value("trackName", ""), std::regex("screen-ios-[0-9]+"))) << body;
-  EXPECT_TRUE(service->errors.empty());
+  ASSERT_EQ(server.requests().size(), 2U);
+  const auto close = nlohmann::json::parse(server.requests()[1].body);
+  EXPECT_TRUE(close["sessionId"] == "scr-7" && close.contains("trackName")) << close;
+  EXPECT_EQ(service->errors.size(), 1U);
 }
 
 // A session that opens only after the handler went (so the broadcast ended) is closed at once.

@@ -68,12 +68,24 @@ class VoiceCaller {
     return text;
   }
 
-  void takeAnswer(const std::string& sdp) {
+  // Takes the answer that a reply to its offer holds, and gives the call's id.
+  std::string takeAnswer(const httplib::Result& reply) {
+    EXPECT_TRUE(reply && reply->status == 201) << (reply ? reply->body : "no reply");
+    if (!reply || reply->status != 201) return {};
+    const json answer = json::parse(reply->body);
+    EXPECT_EQ(reply->get_header_value("Location"), "/demo/voice/peers/" + answer.value("id", ""));
+    // No trickle: the answer holds the peer's loopback candidate. It names the SSRC of what
+    // comes back, without which a caller may drop it.
+    const std::string sdp = answer["sdp"];
+    EXPECT_TRUE(answer["type"] == "answer" && sdp.find(" 127.0.0.1 ") != std::string::npos &&
+                sdp.find("a=ssrc:") != std::string::npos)
+        << sdp;
     GstSDPMessage* message = nullptr;
     gst_sdp_message_new_from_text(sdp.c_str(), &message);
-    g_autoptr(GstWebRTCSessionDescription) answer =
+    g_autoptr(GstWebRTCSessionDescription) description =
         gst_webrtc_session_description_new(GST_WEBRTC_SDP_TYPE_ANSWER, message);
-    g_signal_emit_by_name(webrtc_.get(), "set-remote-description", answer, nullptr);
+    g_signal_emit_by_name(webrtc_.get(), "set-remote-description", description, nullptr);
+    return answer["id"];
   }
 
   // Whether audio came back.
@@ -101,22 +113,6 @@ std::size_t entries(const DemoService& service, const std::string& folder) {
     count += !std::getline(std::ifstream(entry.path() / "comm"), name) || name != "GstSystemClock";
   }
   return count;
-}
-
-// The id of the call that a reply to an offer made, once the caller took the answer.
-std::string answered(VoiceCaller& caller, const httplib::Result& reply) {
-  EXPECT_TRUE(reply && reply->status == 201) << (reply ? reply->body : "no reply");
-  if (!reply || reply->status != 201) return {};
-  const json answer = json::parse(reply->body);
-  EXPECT_EQ(reply->get_header_value("Location"), "/demo/voice/peers/" + answer.value("id", ""));
-  // No trickle: the answer holds the peer's loopback candidate. It names the SSRC of what
-  // comes back, without which a caller may drop it.
-  const std::string sdp = answer["sdp"];
-  EXPECT_TRUE(answer["type"] == "answer" && sdp.find(" 127.0.0.1 ") != std::string::npos &&
-              sdp.find("a=ssrc:") != std::string::npos)
-      << sdp;
-  caller.takeAnswer(sdp);
-  return answer["id"];
 }
 
 TEST(VoicePeer, AnswersUpToFourCallsEchoesTheirAudioAndEndsThemLeavingNothingBehind) {
@@ -159,7 +155,7 @@ TEST(VoicePeer, AnswersUpToFourCallsEchoesTheirAudioAndEndsThemLeavingNothingBeh
                 json::parse(reply->body)["message"].get<std::string>().rfind(message, 0) == 0)
         << message;
   }
-  const std::string silentId = answered(silent, post(offerBody(sdp)));
+  const std::string silentId = silent.takeAnswer(post(offerBody(sdp)));
 
   // Four offers at once, with the silent call up: three calls and one refusal.
   std::array<VoiceCaller, 4> callers;
@@ -176,7 +172,7 @@ TEST(VoicePeer, AnswersUpToFourCallsEchoesTheirAudioAndEndsThemLeavingNothingBeh
                 "The voice peer takes at most 4 calls at once; hang up one first.");
       refused = &callers[i];
     } else {
-      ids.push_back(answered(callers[i], reply));
+      ids.push_back(callers[i].takeAnswer(reply));
     }
   }
   ASSERT_NE(refused, nullptr);
@@ -187,7 +183,7 @@ TEST(VoicePeer, AnswersUpToFourCallsEchoesTheirAudioAndEndsThemLeavingNothingBeh
   EXPECT_GT(service.peers()["peers"][1]["bytesReceived"], 0);
   EXPECT_TRUE(
       within(20s, [&] { return ended(silentId) == "No audio came from the caller for 10 seconds."; }));
-  ids.push_back(answered(*refused, post(offerBody(refused->offer()))));
+  ids.push_back(refused->takeAnswer(post(offerBody(refused->offer()))));
 
   for (const auto& id : ids) EXPECT_EQ(service.request("DELETE", "/demo/voice/peers/" + id)->status, 204);
   EXPECT_EQ(ended(ids[0]), "The caller hung up.");
@@ -199,7 +195,7 @@ TEST(VoicePeer, AnswersUpToFourCallsEchoesTheirAudioAndEndsThemLeavingNothingBeh
 
   // Stopping with a call up is a clean exit.
   VoiceCaller last;
-  ASSERT_FALSE(answered(last, post(offerBody(last.offer()))).empty());
+  ASSERT_FALSE(last.takeAnswer(post(offerBody(last.offer()))).empty());
   EXPECT_EQ(service.stop(), 0);
 }
 

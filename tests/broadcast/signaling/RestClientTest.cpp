@@ -44,7 +44,7 @@ HttpReply echo(const testsupport::RecordedRequest& request) {
   return {200, sized ? std::string(std::stoul(request.target.substr(1)), 'x') : request.body};
 }
 
-TEST(CurlSessionTest, RefusesWhatItMustNotSendAndCutsRepliesOffAtTheCap) {
+TEST(CurlSessionTest, RefusesWhatItMustNotSendCutsRepliesOffAtTheCapAndServesThreadsAtOnce) {
   const testsupport::LoopbackHttpServer server(echo);
   // Plain http must never go through a proxy; none listens at this one.
   setenv("http_proxy", "http://127.0.0.1:9", 1);
@@ -88,15 +88,12 @@ TEST(CurlSessionTest, RefusesWhatItMustNotSendAndCutsRepliesOffAtTheCap) {
   }
   // Nothing refused reached the server (the TLS attempt sent nothing it took as HTTP).
   EXPECT_EQ(server.requests().size(), sent);
-}
 
-// Open and close tasks overlap: the one session serves several threads at once, each
-// getting its own reply, over connections kept alive between requests.
-TEST(CurlSessionTest, ThreadsSharingTheSessionEachGetTheirOwnReplyOverKeptConnections) {
-  const testsupport::LoopbackHttpServer server(echo);
+  // Threads sharing the session (open and close tasks overlap) each get their own reply,
+  // over connections kept alive between requests.
   constexpr int kThreads = 6, kRequestsPerThread = 20;
   std::vector<int> mismatches(kThreads, 0);
-  std::vector<std::thread> workers;
+  std::vector<std::jthread> workers;
   for (int t = 0; t < kThreads; ++t) {
     workers.emplace_back([&, t] {
       for (int i = 0; i < kRequestsPerThread; ++i) {
@@ -107,11 +104,12 @@ TEST(CurlSessionTest, ThreadsSharingTheSessionEachGetTheirOwnReplyOverKeptConnec
       }
     });
   }
-  for (auto& worker : workers) worker.join();
+  workers.clear();
   EXPECT_EQ(mismatches, std::vector<int>(kThreads, 0));
   std::set<std::string> connections;
-  for (const auto& request : server.requests()) connections.insert(request.header("REMOTE_PORT"));
-  EXPECT_EQ(server.requests().size(), std::size_t{kThreads * kRequestsPerThread});
+  for (const auto& request : server.requests())
+    if (request.target == "/e") connections.insert(request.header("REMOTE_PORT"));
+  EXPECT_EQ(server.requests().size(), sent + kThreads * kRequestsPerThread);
   EXPECT_LE(connections.size(), std::size_t{kThreads});
 }
 
@@ -145,22 +143,18 @@ Call postJson() {
 }
 
 // The shared transport: the real session, with a time-out short enough that no test
-// waits for a minute; notes the time-out asked for, and answers in the server's place
-// with `canned` (for replies libcurl never hands over: status 0, or a final 1xx that it
-// takes as interim).
+// waits for a minute; notes the time-out asked for.
 class ScreenShareSignalingTest : public ::testing::Test, public platform::http::HttpTransport {
  protected:
   void SetUp() override { installSharedTransport(*this); }
   void TearDown() override { installSharedTransport(CurlSession::shared()); }
   HttpResult post(const platform::http::HttpRequest& request) override {
     lastTimeout = request.timeout;
-    if (canned) return *canned;
     auto shortened = request;
     shortened.timeout = std::chrono::milliseconds(500);
     return CurlSession::shared().post(shortened);
   }
 
-  std::optional<HttpResponse> canned;
   std::chrono::milliseconds lastTimeout{0};
   testsupport::LoopbackHttpServer server{nullptr};
 };
@@ -171,9 +165,7 @@ TEST_F(ScreenShareSignalingTest, RequestsHaveTheExactFormAndTheChannelIdIsOnePat
   // API base, token, channel id; the call; the target after the API base, the body sent.
   using Case = std::tuple<std::string, std::string, std::string, Call, std::string, std::string>;
   const std::vector<Case> cases = {
-      {"/a", "tok-123", "lounge", open(), "lounge/screen-session", voice},
       {"/a/", " a  b", "lounge", open(), "lounge/screen-session", voice},  // both verbatim
-      {"/a", "t", "lounge", close(std::nullopt), "lounge/screen-session/close", screen + "}"},
       {"/a", "t", "lounge", close(""), "lounge/screen-session/close", screen + R"(,"trackName":""})"},
       // RFC 3986 path characters (and well-formed escapes) pass unchanged; everything else
       // is escaped, and dot segments too.
@@ -197,7 +189,10 @@ TEST_F(ScreenShareSignalingTest, RequestsHaveTheExactFormAndTheChannelIdIsOnePat
   EXPECT_EQ(server.requests().size(), cases.size());
 }
 
-TEST_F(ScreenShareSignalingTest, EveryReplyBecomesAnIdOrAClearError) {
+// What each status and body becomes is the reply fuzzer's (its seeds and invariants);
+// here, what only a server on the wire shows: a redirect not followed, a body that
+// cannot be sent, servers that drip, stop short, flood or nest deeply.
+TEST_F(ScreenShareSignalingTest, HostileRepliesBecomeAnIdOrAClearError) {
   const std::string noId = "Unexpected response: no screenSessionId";
   std::atomic<std::size_t> streamed{0};
   // Pieces of `piece` every `pause`, for as long as the client reads.
@@ -212,38 +207,23 @@ TEST_F(ScreenShareSignalingTest, EveryReplyBecomesAnIdOrAClearError) {
   };
   // What the server answers; the call; its outcome.
   const std::vector<std::tuple<HttpReply, Call, std::string>> cases = {
-      {reply(201, R"({"screenSessionId":"scr-2","region":"eu","n":[1,2]})"), open(), "id scr-2"},
-      {reply(299, R"({"screenSessionId":"scr-3"})"), open(), "id scr-3"},
       {HttpReply{302, R"({"screenSessionId":"scr-4"})", "application/json", {{"Location", "/v1/api/x"}}},
        open(), "Request failed (302)"},
-      {reply(500, ""), open(), "Request failed (500)"},
-      {reply(403, R"({"message":"Not in this channel"})"), open(), "Not in this channel"},
-      {reply(404, R"({"message":7})"), open(), "Request failed (404)"},
-      {reply(200, ""), open(), noId},
-      {reply(200, "not json"), open(), noId},
-      {reply(200, R"([{"screenSessionId":"scr-5"}])"), open(), noId},
-      {reply(200, R"({"screenSessionId":""})"), open(), noId},
-      {reply(200, R"({"screenSessionId":5})"), open(), noId},
-      // Closing minds the status, not the body.
-      {reply(200, "not json"), close(), "closed"},
-      {reply(410, R"({"message":"Already closed"})"), close(), "Already closed"},
       // Any request gives the reply's object, or an empty one.
       {reply(200, R"({"a":[1,{"b":null}]})"), postJson(), R"({"a":[1,{"b":null}]})"},
       {reply(200, "[1,2]"), postJson(), "{}"},
       // Text that is not UTF-8 cannot be JSON: nothing is sent.
       {reply(200, "{}"), open("\xff\xfe"), "invalidRequest: The request body could not be encoded as JSON."},
-      // Servers that drip, stop short or flood: a flood is cut off at the cap, not read whole.
+      // A flood is cut off at the cap, not read whole.
       {streaming("{", std::chrono::milliseconds(40), 100), open(), "timedOut: The request timed out."},
       {streaming(R"({"screenSess)", std::chrono::milliseconds(0), 1), open(),
        "failed: The request failed: transfer closed with outstanding read data remaining"},
       {streaming(std::string(0x10000, ' '), std::chrono::milliseconds(0), 1600), open(),
        "replyTooLarge: The server's reply is larger than 1 MiB."},
-      // Bodies within the cap that nest deeply or are not UTF-8 give no usable reply.
       {reply(200, R"({"x":)" + std::string(300'000, '[') + std::string(300'000, ']') + "}"), open(), noId},
       {reply(422, R"({"x":)" + std::string(300'000, '[') + std::string(300'000, ']') +
                       R"(,"message":"Too deep"})"),
        open(), "Too deep"},
-      {reply(403, "{\"message\":\"caf\xe9\"}"), open(), "Request failed (403)"},
       {reply(200, "{\"screenSessionId\":\"\xed\xa0\x80\"}"), open(), noId},
   };
   for (std::size_t i = 0; i < cases.size(); ++i) {
@@ -253,10 +233,6 @@ TEST_F(ScreenShareSignalingTest, EveryReplyBecomesAnIdOrAClearError) {
   }
   EXPECT_LT(streamed, std::size_t{32} << 20);
   EXPECT_EQ(server.requests().size(), cases.size() - 1);
-  canned = HttpResponse{199, R"({"screenSessionId":"scr-1"})"};
-  EXPECT_EQ(open()({server.url("/v1/api"), "tok", "lounge"}), "Request failed (199)");
-  canned = HttpResponse{0, R"({"message":"gateway said no"})"};
-  EXPECT_EQ(open()({server.url("/v1/api"), "tok", "lounge"}), "gateway said no");
 }
 
 }  // namespace

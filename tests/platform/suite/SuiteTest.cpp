@@ -24,6 +24,7 @@
 #include "shared/StoreKeys.h"
 #include "tests/support/RawSql.h"
 #include "tests/support/TempDataDir.h"
+#include "widgets/StatsProvider.h"
 
 namespace {
 
@@ -115,10 +116,14 @@ TEST(Suite, TypedValuesRoundTripAndRecordsAreWrittenWholeOrNotAtAll) {
   EXPECT_EQ(rawValue(dir, "r.name"), "<none>");
 }
 
-// Opens only where its folder and file are the user's alone; the folders above may be
-// links (as where /home links to /var/home), the suite's own folder and file may not.
-TEST(Suite, OpensOnlyInAFolderAndFilePrivateToTheUser) {
+// Opens only where its folder and file are the user's alone: the folders above may be
+// links (as where /home links to /var/home), the suite's own folder and file may not. A
+// file SQLite cannot read is kept beside a fresh suite, with its log, under a name that
+// says why. A file removed or replaced under an open handle is reopened, and letting go
+// of the handle on the old file leaves the new one as it is.
+TEST(Suite, OpensOnlyAPrivateReadableFileAndAlwaysTheOneNowAtItsPath) {
   using Dir = const TempDataDir&;
+  const fs::perms all = fs::perms::owner_all, rw = fs::perms::owner_read | fs::perms::owner_write;
   const auto folder = [](Dir d, fs::perms perms) {
     fs::create_directories(d.suiteFolder(kSuite));
     fs::permissions(d.suiteFolder(kSuite), perms);
@@ -130,137 +135,111 @@ TEST(Suite, OpensOnlyInAFolderAndFilePrivateToTheUser) {
     fs::permissions(d.root() / "elsewhere", fs::perms::owner_all);
     return d.suiteFolder(kSuite);
   };
-  const fs::perms all = fs::perms::owner_all, rw = fs::perms::owner_read | fs::perms::owner_write;
   const auto file = [&](Dir d, fs::perms perms) {
     std::ofstream(folder(d, all) / "suite.sqlite3").close();
     fs::permissions(d.suiteFile(kSuite), perms);
   };
-  const std::tuple<const char*, bool, std::function<void(Dir)>> cases[] = {
-      {"nothing there yet", true, [](Dir) {}},
-      {"folders above linked", true,
+  const auto database = [&](const fs::path& path, const std::string& sql) {
+    EXPECT_EQ(
+        rawSql(path, "CREATE TABLE entries (key TEXT PRIMARY KEY NOT NULL, value) WITHOUT ROWID;" + sql),
+        "<none>");
+    fs::permissions(path, rw);
+  };
+  const auto withLog = [&](Dir d) {
+    std::ofstream(d.suiteFile(kSuite).string() + "-wal") << "a log left beside it";
+    fs::permissions(d.suiteFile(kSuite).string() + "-wal", rw);
+  };
+  std::optional<Suite> stale;
+  const auto openedThenRemoved = [&](Dir d) {
+    stale = Suite::open(kSuite);
+    stale->setString("k", "old");
+    for (const char* suffix : {"", "-wal", "-shm"}) fs::remove(d.suiteFile(kSuite).string() + suffix);
+  };
+  // What is there before the open; what comes of it: refused, a fresh suite, one with the
+  // unreadable file moved aside, or the file now at the path.
+  const std::tuple<const char*, std::string_view, std::function<void(Dir)>> cases[] = {
+      {"nothing there yet", "fresh", [](Dir) {}},
+      {"folders above linked", "fresh",
        [](Dir d) {  // XDG_DATA_HOME is put back by the TempDataDir
          fs::create_directory_symlink(d.dataHome(), d.root() / "linked");
          setenv("XDG_DATA_HOME", (d.root() / "linked").c_str(), 1);
        }},
-      {"folder readable by the group", false, [&](Dir d) { folder(d, all | fs::perms::group_read); }},
-      {"folder read-only", false, [&](Dir d) { folder(d, fs::perms::owner_read | fs::perms::owner_exec); }},
+      {"folder readable by the group", "refused", [&](Dir d) { folder(d, all | fs::perms::group_read); }},
+      {"folder read-only", "refused",
+       [&](Dir d) { folder(d, fs::perms::owner_read | fs::perms::owner_exec); }},
       // Only root can hand a folder to another user; others get a folder open to others.
-      {"folder of someone else", false,
+      {"folder of someone else", "refused",
        [&](Dir d) {
          if (chown(folder(d, all).c_str(), 65534, 65534) != 0) folder(d, all | fs::perms::others_exec);
        }},
-      {"file readable by others", false, [&](Dir d) { file(d, rw | fs::perms::others_read); }},
-      {"a file where the folder should be", false, [&](Dir d) { std::ofstream(above(d)) << "x"; }},
-      {"folder is a link", false,
+      {"file readable by others", "refused", [&](Dir d) { file(d, rw | fs::perms::others_read); }},
+      {"a file where the folder should be", "refused", [&](Dir d) { std::ofstream(above(d)) << "x"; }},
+      {"folder is a link", "refused",
        [&](Dir d) { fs::create_directory_symlink(d.root() / "elsewhere", above(d)); }},
-      {"file is a link", false,
+      {"file is a link", "refused",
        [&](Dir d) { fs::create_symlink(d.root() / "elsewhere.sqlite3", folder(d, all) / "suite.sqlite3"); }},
+      {"a text file", "moved aside",
+       [&](Dir d) {
+         std::ofstream(folder(d, all) / "suite.sqlite3") << "no database, just some text";
+         fs::permissions(d.suiteFile(kSuite), rw);
+         withLog(d);
+       }},
+      {"a database with a page overwritten", "moved aside",
+       [&](Dir d) {
+         folder(d, all);
+         database(d.suiteFile(kSuite),
+                  "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 400) "
+                  "INSERT INTO entries SELECT 'k' || i, printf('%0100d', i) FROM n;");
+         std::fstream page(d.suiteFile(kSuite), std::ios::in | std::ios::out | std::ios::binary);
+         page.seekp(2 * 4096);
+         page << std::string(4096, 'Z');
+         withLog(d);
+       }},
+      {"removed under an open handle", "fresh", openedThenRemoved},
+      {"replaced under an open handle", "replaced",
+       [&](Dir d) {
+         openedThenRemoved(d);
+         database(d.root() / "staged", "INSERT INTO entries VALUES ('k', 'replaced');");
+         fs::rename(d.root() / "staged", d.suiteFile(kSuite));
+       }},
   };
   ::umask(0022);
-  for (const auto& [name, opens, prepare] : cases) {
+  for (const auto& [name, outcome, prepare] : cases) {
     SCOPED_TRACE(name);
     TempDataDir dir;
     prepare(dir);
+    const fs::path path = dir.suiteFile(kSuite);
+    const std::string unreadable = contentsOf(path);
     auto suite = Suite::open(kSuite);
-    ASSERT_EQ(suite.has_value(), opens);
+    ASSERT_EQ(suite.has_value(), outcome != "refused");
     EXPECT_FALSE(fs::exists(dir.root() / "elsewhere.sqlite3") ||
                  fs::exists(dir.root() / "elsewhere/suite.sqlite3"));
     if (!suite) continue;
+    EXPECT_EQ(suite->string("k").value_or("none"), outcome == "replaced" ? "replaced" : "none");
     EXPECT_TRUE(suite->setString("k", "v"));
+    stale.reset();
     EXPECT_EQ(rawValue(dir, "k"), "text:v");
     EXPECT_EQ(modeOf(dir.suiteFolder(kSuite)), 0700);
-    EXPECT_EQ(modeOf(dir.suiteFile(kSuite)), 0600);
-    EXPECT_EQ(modeOf(dir.suiteFile(kSuite).string() + "-wal"), 0600);
+    EXPECT_EQ(modeOf(path), 0600);
+    EXPECT_EQ(modeOf(path.string() + "-wal"), 0600);
+    std::vector<std::string> aside;
+    for (const auto& entry : fs::directory_iterator(path.parent_path()))
+      if (entry.path().filename().string().starts_with("suite.sqlite3.unreadable-"))
+        aside.push_back(entry.path());
+    std::sort(aside.begin(), aside.end());
+    ASSERT_EQ(aside.size() >= 2, outcome == "moved aside");
+    if (aside.empty()) continue;
+    EXPECT_EQ(contentsOf(aside[0]), unreadable);
+    EXPECT_EQ(contentsOf(aside[0] + "-wal"), "a log left beside it");
+    // Nothing is moved once the path names another file than the one found unreadable.
+    struct stat st {};
+    ASSERT_EQ(lstat(path.c_str(), &st), 0);
+    EXPECT_FALSE(platform::suite::moveAsideUnreadable(path, st.st_dev, st.st_ino + 1));
+    EXPECT_EQ(rawValue(dir, "k"), "text:v");
   }
   TempDataDir dir;
   for (const char* badName : {"", ".", "..", "a/b", "../escape"})
     EXPECT_FALSE(Suite::open(badName)) << badName;
-}
-
-// A file SQLite cannot read is kept beside a fresh suite, with its log, under a name
-// that says why.
-TEST(Suite, UnreadableFileIsMovedAsideAndAFreshSuiteStarts) {
-  const std::pair<const char*, void (*)(const fs::path&)> cases[] = {
-      {"a text file", [](const fs::path& file) { std::ofstream(file) << "no database, just some text"; }},
-      {"a database with a page overwritten",
-       [](const fs::path& file) {
-         EXPECT_EQ(rawSql(file,
-                          "CREATE TABLE entries (key TEXT PRIMARY KEY NOT NULL, value) WITHOUT ROWID;"
-                          "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 400) "
-                          "INSERT INTO entries SELECT 'k' || i, printf('%0100d', i) FROM n;"),
-                   "<none>");
-         std::fstream page(file, std::ios::in | std::ios::out | std::ios::binary);
-         page.seekp(2 * 4096);
-         page << std::string(4096, 'Z');
-       }},
-  };
-  for (const auto& [name, make] : cases) {
-    SCOPED_TRACE(name);
-    TempDataDir dir;
-    const fs::path folder = dir.suiteFolder(kSuite), file = dir.suiteFile(kSuite);
-    fs::create_directories(folder);
-    fs::permissions(folder, fs::perms::owner_all);
-    make(file);
-    std::ofstream(file.string() + "-wal") << "a log left beside it";
-    for (const char* suffix : {"", "-wal"})
-      fs::permissions(file.string() + suffix, fs::perms::owner_read | fs::perms::owner_write);
-    const std::string unreadable = contentsOf(file);
-
-    auto suite = Suite::open(kSuite);
-    ASSERT_TRUE(suite);
-    EXPECT_FALSE(suite->string("k1"));
-    EXPECT_TRUE(suite->setString("k", "fresh"));
-    EXPECT_EQ(rawValue(dir, "k"), "text:fresh");
-    std::vector<std::string> aside;
-    for (const auto& entry : fs::directory_iterator(folder))
-      if (entry.path().filename().string().starts_with("suite.sqlite3.unreadable-"))
-        aside.push_back(entry.path());
-    std::sort(aside.begin(), aside.end());
-    ASSERT_GE(aside.size(), 2U);
-    EXPECT_EQ(contentsOf(aside[0]), unreadable);
-    EXPECT_EQ(contentsOf(aside[0] + "-wal"), "a log left beside it");
-
-    // Nothing is moved once the path names another file than the one found unreadable.
-    struct stat st {};
-    ASSERT_EQ(lstat(file.c_str(), &st), 0);
-    EXPECT_FALSE(platform::suite::moveAsideUnreadable(file, st.st_dev, st.st_ino + 1));
-    EXPECT_EQ(rawValue(dir, "k"), "text:fresh");
-  }
-}
-
-TEST(Suite, ReplacedOrRemovedFileIsReopenedNotWrittenThroughStaleHandle) {
-  TempDataDir dir;
-  const fs::path file = dir.suiteFile(kSuite);
-  auto first = Suite::open(kSuite);
-  ASSERT_TRUE(first);
-  first->setString("k", "old");
-
-  // Another program removes the store; the next open creates a fresh one and writes there.
-  for (const char* suffix : {"", "-wal", "-shm"}) fs::remove(file.string() + suffix);
-  auto second = Suite::open(kSuite);
-  ASSERT_TRUE(second);
-  EXPECT_FALSE(second->string("k"));
-  second->setString("k", "fresh");
-  EXPECT_EQ(rawValue(dir, "k"), "text:fresh");
-
-  // A store moved into place over the old one is the one read from then on.
-  const fs::path staged = dir.root() / "staged.sqlite3";
-  ASSERT_EQ(rawSql(staged,
-                   "CREATE TABLE entries (key TEXT PRIMARY KEY NOT NULL, value) WITHOUT ROWID;"
-                   "INSERT INTO entries VALUES ('k', 'replaced');"),
-            "<none>");
-  fs::permissions(staged, fs::perms::owner_read | fs::perms::owner_write);
-  for (const char* suffix : {"-wal", "-shm"}) fs::remove(file.string() + suffix);
-  fs::rename(staged, file);
-  auto third = Suite::open(kSuite);
-  ASSERT_TRUE(third);
-  EXPECT_EQ(third->string("k"), "replaced");
-  third->setString("k", "written after the swap");
-
-  // Letting go of the handles on the old file must not delete the new file's log.
-  first.reset();
-  second.reset();
-  EXPECT_EQ(rawValue(dir, "k"), "text:written after the swap");
 }
 
 TEST(Suite, WriteAheadLogStaysBounded) {
@@ -338,35 +317,54 @@ TEST(ScreenShareStore, LoadsCredentialsOnlyWhenTheStoreHoldsUsableOnes) {
   EXPECT_FALSE(ScreenShareStore::load());
 }
 
-// Credentials rewritten whole by another thread (as the app does) are never loaded half
-// old, half new, through the connection the two threads share.
-TEST(ScreenShareStore, LoadsWholeCredentialsWhileAnotherThreadRewritesThem) {
+// Records rewritten whole by another thread (as the app does) are read whole by the
+// broadcast's credentials and by the widgets' timeline, through the one connection.
+TEST(SharedStore, RecordsRewrittenByAnotherThreadAreReadWhole) {
   TempDataDir dir;
-  const auto voiceJoined = [](int i) {
+  const auto rewrite = [](std::int64_t i) {
     const std::string n = std::to_string(i % 2);
     return shared::SharedStore::open()->write(shared::StoreChanges()
                                                   .setString(keys::kAccessToken, "tok-" + n)
                                                   .setString(keys::kChannelId, "lounge-" + n)
                                                   .setString(keys::kPrimarySessionId, "voice-" + n)
-                                                  .setString(keys::kApiBase, "https://api-" + n));
+                                                  .setString(keys::kApiBase, "https://api-" + n)
+                                                  .setInteger(keys::kStreakDays, i)
+                                                  .setInteger(keys::kVoiceSeconds, 60 * i));
   };
-  ASSERT_TRUE(voiceJoined(0));
+  ASSERT_TRUE(rewrite(0));
+  constexpr int kReaders = 4, kRounds = 500;
   std::atomic<bool> stop{false};
-  std::atomic<int> failedWrites{0};
-  std::thread app([&] {
-    for (int i = 1; !stop; ++i) failedWrites += voiceJoined(i) ? 0 : 1;
+  std::atomic<int> failedWrites{0}, torn{0}, completions{0};
+  std::jthread app([&] {
+    for (int i = 1; !stop; ++i) failedWrites += rewrite(i) ? 0 : 1;
   });
-  int mixed = 0;  // or missing
-  for (int round = 0; round < 2000; ++round) {
-    const auto loaded = broadcast::ScreenShareStore::load();
-    const char n = loaded ? loaded->token.back() : '?';
-    mixed += !loaded || loaded->channelId.back() != n || loaded->primarySessionId.back() != n ||
-             loaded->apiBase.back() != n;
+  std::vector<const widgets::WidgetStats*> placeholders(kReaders);
+  {
+    std::vector<std::jthread> readers;
+    for (auto& placeholder : placeholders) {
+      readers.emplace_back([&] {
+        placeholder = &widgets::WidgetStats::placeholder();
+        for (int round = 0; round < kRounds; ++round) {
+          const auto loaded = broadcast::ScreenShareStore::load();
+          const char n = loaded ? loaded->token.back() : '?';
+          torn += !loaded || loaded->channelId.back() != n || loaded->primarySessionId.back() != n ||
+                  loaded->apiBase.back() != n;
+          widgets::StatsProvider().getTimeline(
+              {}, [&](platform::widgethost::Timeline<widgets::StatsEntry> t) {
+                const widgets::WidgetStats& stats = t.entries.at(0).stats;
+                ++completions;
+                torn += stats.voiceSeconds != 60 * stats.streakDays || stats.streakDays < 0 ? 1 : 0;
+              });
+        }
+      });
+    }
   }
   stop = true;
   app.join();
-  EXPECT_EQ(mixed, 0);
+  EXPECT_EQ(torn, 0);
   EXPECT_EQ(failedWrites, 0);
+  EXPECT_EQ(completions, kReaders * kRounds);
+  EXPECT_EQ(placeholders, std::vector(kReaders, placeholders[0]));
 }
 
 }  // namespace
