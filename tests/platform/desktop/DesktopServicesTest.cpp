@@ -66,9 +66,7 @@ std::size_t threadCount() {
 }
 
 TEST(WidgetCenter, WithoutABusNothingHappensThenABurstOfReloadsIsOneSignalAndEachLaterReloadOneMore) {
-  const char* sessionBus = g_getenv("DBUS_SESSION_BUS_ADDRESS");
-  ASSERT_NE(sessionBus, nullptr) << "engine tests run with a session bus (dbus-run-session)";
-  const std::string address = sessionBus;
+  const std::string address = g_getenv("DBUS_SESSION_BUS_ADDRESS");  // set, or engine tests skip
   // Without a bus the request is only noted for debugging.
   setenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/sorn-test-bus", 1);
   int logged = 0;
