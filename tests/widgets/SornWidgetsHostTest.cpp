@@ -101,7 +101,6 @@ TEST(SornWidgetsHost, ReloadSignalAsksForNewTimelinesAndRedrawsAtMostOnceAFrame)
   ASSERT_EQ(timelines.placed().size(), 3U);
   ASSERT_TRUE(spinUntil([&] { return shown.framesDrawn() > 0; }, 10s)) << "the window never drew";
   EXPECT_TRUE(shows(timelines, 0, "3") && shows(timelines, 1, "1m") && shows(timelines, 2, "4d"));
-  for (std::size_t i = 0; i < 3; ++i) EXPECT_EQ(timelines.timelineRequests(i), 1);
 
   // Thousands of requests while the figures keep changing: every widget reloads, no more
   // often than frames are drawn, and the figures stored last are the ones shown.

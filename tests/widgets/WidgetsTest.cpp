@@ -44,9 +44,9 @@ struct ShortHours final : platform::widgethost::Calendar {
   bool adds;
 };
 
-// The record as stored, whatever the values (other types read as missing: Suite tests),
-// dated now and asked for again a calendar hour later. The gallery's preview shows the
-// placeholder and never opens the store. (Pictures: SornWidgetsProgram.PicturesOfTheWidgets.)
+// The record as stored, whatever the values, dated now and asked for again a calendar hour later. The
+// gallery's preview shows the placeholder and never opens the store. (Pictures:
+// SornWidgetsProgram.PicturesOfTheWidgets.)
 TEST(WidgetStats, RecordAndTimelineFromARealStore) {
   const testsupport::TempDataDir dir;
   const auto fields = [](const WidgetStats& s) {
@@ -60,14 +60,22 @@ TEST(WidgetStats, RecordAndTimelineFromARealStore) {
   });
   EXPECT_FALSE(std::filesystem::exists(dir.suiteFile(shared::kSuiteName)));
   EXPECT_EQ(fields(provider.placeholder({}).stats), fields(WidgetStats::placeholder()));
-  EXPECT_EQ(fields(WidgetStats::load()), fields({0, 0, 0, "", {}}));
   namespace keys = shared::keys;
-  ASSERT_TRUE(shared::SharedStore::open()->write(shared::StoreChanges()
-                                                     .setInteger(keys::kVoiceSeconds, kMin)
-                                                     .setInteger(keys::kStreakDays, kMax)
-                                                     .setInteger(keys::kBestStreak, -3)
-                                                     .setString(keys::kUsername, "ann")
-                                                     .setDouble(keys::kStatsUpdatedAt, -12.25)));
+  const auto store = shared::SharedStore::open();
+  EXPECT_EQ(fields(WidgetStats::load()), fields({0, 0, 0, "", {}}));
+  ASSERT_TRUE(store->write(shared::StoreChanges()
+                               .setString(keys::kVoiceSeconds, "3600")
+                               .setDouble(keys::kStreakDays, 2.5)
+                               .setString(keys::kBestStreak, "9")
+                               .setInteger(keys::kUsername, 42)
+                               .setString(keys::kStatsUpdatedAt, "yesterday")));
+  EXPECT_EQ(fields(WidgetStats::load()), fields({0, 0, 0, "", {}}));  // other types read as missing
+  ASSERT_TRUE(store->write(shared::StoreChanges()
+                               .setInteger(keys::kVoiceSeconds, kMin)
+                               .setInteger(keys::kStreakDays, kMax)
+                               .setInteger(keys::kBestStreak, -3)
+                               .setString(keys::kUsername, "ann")
+                               .setDouble(keys::kStatsUpdatedAt, -12.25)));
   const WidgetStats stored{kMin, kMax, -3, "ann", dateFromSecondsSince1970(-12.25)};
   int calls = 0;
   provider.getSnapshot({}, [&](StatsEntry entry) { calls += fields(entry.stats) == fields(stored); });
