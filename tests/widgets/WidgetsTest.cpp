@@ -104,6 +104,11 @@ std::vector<std::string> textsOf(const platform::render::View& view) {
   return texts;
 }
 
+// A number punctuation with a decimal comma, as German or French use.
+struct CommaPunctuation : std::numpunct<char> {
+  char do_decimal_point() const override { return ','; }
+};
+
 // Voice time in hours from one hour, minutes below; the figures keep their point in every
 // locale while the words, units and plurals are translated.
 TEST(WidgetTexts, FiguresUnitsAndTranslations) {
@@ -142,10 +147,10 @@ TEST(WidgetTexts, FiguresUnitsAndTranslations) {
   bindtextdomain(platform::text::kTextDomain, dir.root().c_str());
   EXPECT_EQ(textsOf(StreakWidgetView{{{}, {0, 7, 21, "", {}}}}.body()),
             (std::vector<std::string>{"STREAK", "7", "days", "Rekord: 21 (100%)"}));
-  // Also where a program takes its C++ locale from the environment (German here).
-  std::locale::global(std::locale(""));
-  EXPECT_EQ(voiceText(18240), "5.1h");
-  std::locale::global(std::locale::classic());
+  // Also where the C++ global locale writes a decimal comma.
+  const std::locale saved = std::locale::global(std::locale(std::locale::classic(), new CommaPunctuation));
+  EXPECT_EQ(voiceText(1234567), "342.9h");
+  std::locale::global(saved);
 }
 
 }  // namespace
