@@ -38,15 +38,13 @@ TEST(SystemOpener, HandsWebMailAndPhoneUrlsToTheDefaultHandlerAndDropsEveryOther
     g_app_info_set_as_default_for_type(
         recorder, (type.empty() ? "text/plain" : "x-scheme-handler/" + type).c_str(), nullptr);
 
-  Strings leaving = {"https://example.org/a?b=c",
-                     "http://example.org/",
-                     "mailto:help@example.org",
-                     "tel:+15550100",
-                     "sms:+15550100",
-                     "HTTPS://Example.org/upper"};
-  for (const std::string& url : Strings{"ssh://host.example/", "sornlocal:run", "javascript:alert(1)",
-                                        "not a url", "", "file://" + root + "/notes.txt"})
+  // clang-format off
+  const Strings leaving = {"HTTPS://Example.org/upper", "http://example.org/", "https://example.org/a?b=c",
+                           "mailto:help@example.org", "sms:+15550100", "tel:+15550100"};  // sorted
+  for (const std::string& url : Strings{"ssh://host.example/", "sornlocal:run", "javascript:alert(1)", "not a url", "",
+                                        "file://" + root + "/notes.txt"})
     platform::desktop::SystemOpener::shared().openExternally(url);
+  // clang-format on
   for (const auto& url : leaving) platform::desktop::SystemOpener::shared().openExternally(url);
   Strings opened;
   testsupport::spinUntil([&] {
@@ -56,7 +54,6 @@ TEST(SystemOpener, HandsWebMailAndPhoneUrlsToTheDefaultHandlerAndDropsEveryOther
     return opened.size() >= leaving.size();
   });
   std::ranges::sort(opened);
-  std::ranges::sort(leaving);
   EXPECT_EQ(opened, leaving);
 }
 
@@ -66,9 +63,7 @@ std::size_t threadCount() {
 }
 
 TEST(WidgetCenter, WithoutABusNothingHappensThenABurstOfReloadsIsOneSignalAndEachLaterReloadOneMore) {
-  const char* sessionBus = g_getenv("DBUS_SESSION_BUS_ADDRESS");
-  ASSERT_NE(sessionBus, nullptr) << "engine tests run with a session bus (dbus-run-session)";
-  const std::string address = sessionBus;
+  const std::string address = g_getenv("DBUS_SESSION_BUS_ADDRESS");  // set, or engine tests skip
   // Without a bus the request is only noted for debugging.
   setenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/sorn-test-bus", 1);
   int logged = 0;

@@ -19,15 +19,13 @@ namespace {
 
 using namespace std::chrono_literals;
 
+// Rows and columns the same gap apart, the margins alike on every side.
 TEST(HomeScreen, TwoSmallTilesShareARowAMediumOneTakesItsOwn) {
-  const HomeScreen screen = HomeScreen::arrange({{170, 170}, {170, 170}, {364, 170}, {170, 170}});
-  const double m = HomeScreen::margin, g = HomeScreen::gap, row = 170 + g;
-  std::vector<std::array<double, 2>> corners;  // each tile's origin, then the screen's size
-  for (const render::Rect& tile : screen.tiles) corners.push_back({tile.x, tile.y});
-  corners.push_back({screen.size.width, screen.size.height});
-  const std::vector<std::array<double, 2>> expected = {
-      {m, m}, {m + row, m}, {m, m + row}, {m, m + 2 * row}, {364 + 2 * m, 3 * row - g + 2 * m}};
-  EXPECT_EQ(corners, expected);
+  const auto [t, size] = HomeScreen::arrange({{170, 170}, {170, 170}, {364, 170}, {170, 170}});
+  const double margin = t[0].x, gap = t[1].x - t[0].maxX();
+  EXPECT_EQ((std::array{t[0].y, t[1].y, t[2].x, t[2].y, t[3].x, t[3].y, size.width, size.height}),
+            (std::array{margin, margin, margin, t[0].maxY() + gap, margin, t[2].maxY() + gap,
+                        t[2].maxX() + margin, t[3].maxY() + margin}));
 }
 
 TEST(TimelineSchedule, ShowsTheEntryDueAndWakesAtTheNextChange) {
@@ -78,53 +76,42 @@ struct CountEntry {
   int number;
 };
 
-// Answers each timeline request with one entry showing how many requests it had so
-// far, to be asked again `reloadAfter` later; without it, never answers.
+// Answers each timeline request with the number of requests so far, to be asked again
+// `reloadAfter` later; without it, never answers.
 struct CountingProvider final : TimelineProvider<CountEntry> {
-  explicit CountingProvider(std::optional<std::chrono::duration<double>> reloadAfter)
-      : reloadAfter_(reloadAfter) {}
+  explicit CountingProvider(std::optional<std::chrono::duration<double>> after) : reloadAfter(after) {}
   CountEntry placeholder(const TimelineProviderContext&) const override { return {}; }
   void getSnapshot(const TimelineProviderContext&, const std::function<void(CountEntry)>&) const override {}
   void getTimeline(const TimelineProviderContext& context,
                    const std::function<void(Timeline<CountEntry>)>& done) const override {
     EXPECT_FALSE(context.isPreview);
     const Date now = Clock::system().now();
-    if (reloadAfter_) done({{{now, ++requests_}}, TimelineReloadPolicy::after(now + *reloadAfter_)});
+    if (reloadAfter) done({{{now, ++requests}}, TimelineReloadPolicy::after(now + *reloadAfter)});
   }
-  const std::optional<std::chrono::duration<double>> reloadAfter_;
-  mutable int requests_ = 0;
+  const std::optional<std::chrono::duration<double>> reloadAfter;
+  mutable int requests = 0;
 };
 
-TEST(LiveTimelines, AsksAtOnceOnReloadAndAgainAfterTheReloadDate) {
-  const auto placed = [](std::optional<std::chrono::duration<double>> reloadAfter) {
-    return PlacedWidget{StaticConfiguration("Count", std::make_shared<const CountingProvider>(reloadAfter),
-                                            [](const CountEntry& entry) {
-                                              return render::Text(std::to_string(entry.number));
-                                            }),
-                        WidgetFamily::systemSmall};
-  };
+// Asking at once and on reloadAll: SornWidgetsHost.ReloadSignalAsksForNewTimelines...
+TEST(LiveTimelines, AsksAgainAfterTheReloadDateAndWithoutATimelineAtTheNextLook) {
+  std::vector<PlacedWidget> placed;
+  using Wait = std::optional<std::chrono::duration<double>>;
+  for (const Wait after : {Wait(1s), Wait(1h), Wait()})
+    placed.push_back({StaticConfiguration(
+                          "Count", std::make_shared<const CountingProvider>(after),
+                          [](const CountEntry& entry) { return render::Text(std::to_string(entry.number)); }),
+                      WidgetFamily::systemSmall});
   int changes = 0;
-  LiveTimelines timelines({placed(1s), placed(1h), placed(std::nullopt)}, Clock::system(),
-                          [&changes] { ++changes; });
-  // Per widget "requests:shown", then how often the host heard of a change.
-  const auto state = [&] {
-    std::string text;
-    for (std::size_t i = 0; i < 3; ++i) {
-      const render::View* view = timelines.shownView(i);
-      text += std::to_string(timelines.timelineRequests(i)) + ":" +
-              (view != nullptr ? std::get<render::Text>(view->node()).content : "-") + " ";
-    }
-    return text + std::to_string(changes);
+  const LiveTimelines timelines(std::move(placed), Clock::system(), [&changes] { ++changes; });
+  const auto requests = [&] {
+    return std::array{timelines.timelineRequests(0), timelines.timelineRequests(1),
+                      timelines.timelineRequests(2), changes};
   };
-  // Every placed widget is asked at once and shows its entry; one whose provider never
-  // answers shows nothing, and nothing breaks.
-  EXPECT_EQ(state(), "1:1 1:1 1:- 1");
-  timelines.reloadAll();
-  EXPECT_EQ(state(), "2:2 2:2 2:- 2");
-  // Once its reload date has passed the first widget is asked again, as is the one without
-  // a timeline; the second, due in an hour, is not.
-  ASSERT_TRUE(testsupport::spinUntil([&] { return timelines.timelineRequests(0) >= 3; }, 10s));
-  EXPECT_EQ(state(), "3:3 2:2 3:- 3");
+  EXPECT_EQ(requests(), (std::array{1, 1, 1, 1}));
+  EXPECT_EQ(timelines.shownView(2), nullptr);
+  ASSERT_TRUE(testsupport::spinUntil([&] { return timelines.timelineRequests(0) >= 2; }, 10s));
+  EXPECT_EQ(requests(), (std::array{2, 1, 2, 2}));
+  EXPECT_EQ(std::get<render::Text>(timelines.shownView(0)->node()).content, "2");
 }
 
 }  // namespace
