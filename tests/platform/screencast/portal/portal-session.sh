@@ -3,11 +3,10 @@
 # D-Bus session bus that activates nothing, PipeWire and WirePlumber without devices, the
 # permission store, the real desktop portal and a mock screen-cast backend whose "user" picks
 # a 1280x720 30 fps test pattern. Ends with COMMAND's status; 77 when a part is not installed.
-# COMMAND steers the mock's user for the next Start with
+# COMMAND steers the mock's user from the next Start on with
 #   gdbus call --session --dest org.sorn.test.ScreenCastMock --object-path /org/freedesktop/portal/desktop
-#     --method org.sorn.test.ScreenCastMock.Configure
-#     "{'cancel_start': <false>, 'close_after_seconds': <uint32 0>, 'reject_grant': <''>}"
-# (reject_grant '*' refuses every kept grant) and reads (prompts, last grant) with ...Stats.
+#     --method org.sorn.test.ScreenCastMock.Configure CANCEL CLOSE_AFTER_SECONDS REFUSE_GRANTS
+# (e.g. false 2 true) and reads how often the user was asked with ...Stats.
 set -uo pipefail
 mock=@MOCK_BACKEND@
 portal=/usr/libexec/xdg-desktop-portal
