@@ -4,12 +4,10 @@
 #include <gio/gio.h>
 #include <gst/gst.h>
 
-#include <chrono>
 #include <map>
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
-#include <thread>
 
 #include "platform/gobject/ObjectRef.h"
 
@@ -40,7 +38,7 @@ constexpr const char* kInterfaces = R"xml(<node>
 
 struct Session {
   guint registration = 0;
-  guint closeTimer = 0;
+  guint number = 0;  // of its stream
   guint32 persistMode = 0;
   std::string grant;  // the kept grant it was started with; empty: the user is asked
   platform::gobject::ObjectRef<GstElement> pipeline;
@@ -52,22 +50,11 @@ std::map<std::string, Session> sessions;
 gboolean cancelStart = FALSE, refuseGrants = FALSE;
 guint32 closeAfterSeconds = 0, prompts = 0, grants = 0, streams = 0;
 
-// The id of the PipeWire node named `name`, as `pw-dump` lists the graph now.
-std::optional<guint32> pipeWireNode(const std::string& name) {
-  g_autofree gchar* output = nullptr;
-  if (!g_spawn_command_line_sync("pw-dump", &output, nullptr, nullptr, nullptr)) return std::nullopt;
-  const auto graph = nlohmann::json::parse(output, nullptr, false);
-  for (const auto& object : graph.is_array() ? graph : nlohmann::json::array()) {
-    if (object.value(nlohmann::json::json_pointer("/info/props/node.name"), std::string()) == name)
-      return object.value("id", guint32{0});
-  }
-  return std::nullopt;
-}
-
-// Plays the test pattern into a PipeWire node of the session's own; the node's id once it
-// is in the graph.
+// Plays the test pattern into a PipeWire node of the session's own; the node's id once
+// `pw-dump` lists it.
 std::optional<guint32> publishStream(Session& session) {
-  const std::string name = "sorn-mock-screencast-" + std::to_string(++streams);
+  session.number = ++streams;
+  const std::string name = "sorn-mock-screencast-" + std::to_string(session.number);
   session.pipeline = platform::gobject::ObjectRef<GstElement>::retain(gst_parse_launch(
       ("videotestsrc is-live=true pattern=ball ! "
        "video/x-raw,format=BGRx,width=1280,height=720,framerate=30/1 ! "
@@ -76,28 +63,30 @@ std::optional<guint32> publishStream(Session& session) {
           .c_str(),
       nullptr));
   gst_element_set_state(session.pipeline.get(), GST_STATE_PLAYING);
-  for (const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-       std::chrono::steady_clock::now() < deadline;
-       std::this_thread::sleep_for(std::chrono::milliseconds(50))) {
-    if (const auto id = pipeWireNode(name)) return id;
+  for (int attempt = 0; attempt < 200; ++attempt, g_usleep(50000)) {
+    g_autofree gchar* output = nullptr;
+    g_spawn_command_line_sync("pw-dump", &output, nullptr, nullptr, nullptr);
+    const auto graph = nlohmann::json::parse(output != nullptr ? output : "", nullptr, false);
+    for (const auto& object : graph.is_array() ? graph : nlohmann::json::array()) {
+      if (object.value(nlohmann::json::json_pointer("/info/props/node.name"), std::string()) == name)
+        return object.value("id", guint32{0});
+    }
   }
   return std::nullopt;
 }
 
 // Stops the session's stream and forgets it; `announce` emits Closed (the desktop ended it).
-void endSession(const std::string path, bool announce) {
-  const auto found = sessions.find(path);
-  if (found == sessions.end()) return;
-  if (found->second.pipeline) gst_element_set_state(found->second.pipeline.get(), GST_STATE_NULL);
-  if (found->second.closeTimer != 0) g_source_remove(found->second.closeTimer);
+void endSession(const std::string& path, bool announce) {
+  const auto ended = sessions.extract(path);
+  if (ended.empty()) return;
+  if (ended.mapped().pipeline) gst_element_set_state(ended.mapped().pipeline.get(), GST_STATE_NULL);
   if (announce)
     g_dbus_connection_emit_signal(bus, nullptr, path.c_str(), interfaces->interfaces[2]->name, "Closed",
                                   nullptr, nullptr);
-  g_dbus_connection_unregister_object(bus, found->second.registration);
-  sessions.erase(found);
+  g_dbus_connection_unregister_object(bus, ended.mapped().registration);
 }
 
-guint32 start(const std::string& path, Session& session, GVariantBuilder* results) {
+guint32 start(Session& session, GVariantBuilder* results) {
   if (session.grant.empty()) ++prompts;
   if (cancelStart) return 1;
   const auto node = publishStream(session);
@@ -111,15 +100,15 @@ guint32 start(const std::string& path, Session& session, GVariantBuilder* result
         g_variant_new("(suv)", "sorn-mock", 1, g_variant_new_string(session.grant.c_str())));
   }
   if (closeAfterSeconds > 0) {
-    // The map's key stays where it is until endSession, which removes the timer first.
-    session.closeTimer = g_timeout_add_seconds(
+    g_timeout_add_seconds(
         closeAfterSeconds,
-        [](gpointer key) {
-          sessions.at(*static_cast<const std::string*>(key)).closeTimer = 0;
-          endSession(*static_cast<const std::string*>(key), true);
+        [](gpointer number) {
+          for (const auto& [path, ended] : sessions) {
+            if (ended.number == GPOINTER_TO_UINT(number)) return endSession(path, true), G_SOURCE_REMOVE;
+          }
           return G_SOURCE_REMOVE;
         },
-        const_cast<std::string*>(&sessions.find(path)->first));
+        GUINT_TO_POINTER(session.number));
   }
   return 0;
 }
@@ -127,13 +116,11 @@ guint32 start(const std::string& path, Session& session, GVariantBuilder* result
 void onCall(GDBusConnection*, const gchar*, const gchar* objectPath, const gchar*, const gchar* methodName,
             GVariant* arguments, GDBusMethodInvocation* invocation, gpointer) {
   const std::string method = methodName;
-  if (method == "Close" || method == "Configure") {
-    if (method == "Close")
-      endSession(objectPath, false);
-    else
-      g_variant_get(arguments, "(bub)", &cancelStart, &closeAfterSeconds, &refuseGrants);
+  if (method == "Close") endSession(objectPath, false);
+  if (method == "Configure")
+    g_variant_get(arguments, "(bub)", &cancelStart, &closeAfterSeconds, &refuseGrants);
+  if (method == "Close" || method == "Configure")
     return g_dbus_method_invocation_return_value(invocation, nullptr);
-  }
   if (method == "Stats")
     return g_dbus_method_invocation_return_value(invocation, g_variant_new("(u)", prompts));
   const gchar* path = nullptr;
@@ -145,8 +132,6 @@ void onCall(GDBusConnection*, const gchar*, const gchar* objectPath, const gchar
     static const GDBusInterfaceVTable vtable{&onCall, nullptr, nullptr, {}};
     sessions[path].registration = g_dbus_connection_register_object(bus, path, interfaces->interfaces[2],
                                                                     &vtable, nullptr, nullptr, nullptr);
-  } else if (!sessions.contains(path)) {
-    response = 2;
   } else if (method == "SelectSources") {
     g_variant_lookup(options, "persist_mode", "u", &sessions[path].persistMode);
     g_autoptr(GVariant) grant = nullptr;
@@ -154,7 +139,7 @@ void onCall(GDBusConnection*, const gchar*, const gchar* objectPath, const gchar
         g_variant_is_of_type(grant, G_VARIANT_TYPE_STRING))
       sessions[path].grant = g_variant_get_string(grant, nullptr);
   } else {
-    response = start(path, sessions[path], &results);
+    response = start(sessions[path], &results);
   }
   g_dbus_method_invocation_return_value(invocation, g_variant_new("(ua{sv})", response, &results));
 }

@@ -32,8 +32,7 @@ wait_for() {
   local deadline=$((SECONDS + 20))
   until "$@" >/dev/null 2>&1; do [ "$SECONDS" -lt "$deadline" ] || return 1; sleep 0.05; done
 }
-has_name() { gdbus call --session --dest org.freedesktop.DBus --object-path /org/freedesktop/DBus \
-  --method org.freedesktop.DBus.NameHasOwner "$1" | grep -q true; }
+named() { gdbus wait --session --timeout 20 "$1" || fail "$1"; }
 
 mkdir -m 700 "$root/runtime"
 mkdir -p "$root/config/wireplumber/main.lua.d" "$root/config/wireplumber/bluetooth.lua.d" "$root/portals"
@@ -57,16 +56,13 @@ export XDG_RUNTIME_DIR="$root/runtime" DBUS_SESSION_BUS_ADDRESS="unix:path=$root
   XDG_DESKTOP_PORTAL_DIR="$root/portals"
 
 start dbus-daemon --nofork --nopidfile --config-file="$root/session.conf"
-wait_for has_name org.freedesktop.DBus || fail "D-Bus"
+wait_for test -S "$root/runtime/bus" || fail "D-Bus"
 start pipewire
 wait_for test -S "$root/runtime/pipewire-0" || fail PipeWire
 start wireplumber
 wait_for bash -c "pw-dump | grep -q '\"application.name\": \"WirePlumber\"'" || fail WirePlumber
-start "$permission_store" --replace
-wait_for has_name org.freedesktop.impl.portal.PermissionStore || fail "the permission store"
-start "$mock"
-wait_for has_name org.sorn.test.ScreenCastMock || fail "the mock backend"
-start "$portal" --replace
-wait_for has_name org.freedesktop.portal.Desktop || fail "the portal"
+start "$permission_store" --replace && named org.freedesktop.impl.portal.PermissionStore
+start "$mock" && named org.sorn.test.ScreenCastMock
+start "$portal" --replace && named org.freedesktop.portal.Desktop
 
 "$@"
