@@ -16,75 +16,62 @@ namespace platform::screencast {
 namespace {
 
 // A handler that records the calls the host makes, a run of samples as one "sample", and
-// counts the samples that are not video with an image or come on the test's thread.
-class RecordingHandler final : public BroadcastSampleHandler {
- public:
-  std::function<void(RecordingHandler&, int sampleNumber)> onEvent;  // 0: started
-  std::atomic<int> samples{0}, badSamples{0};
-  std::string events() {
-    std::lock_guard lock(mutex_);
-    return events_;
-  }
-
+// counts the samples that are not video with an image or come on the test's thread. One
+// that refuses ends the broadcast twice in started: only the first error counts.
+struct RecordingHandler final : BroadcastSampleHandler {
+  explicit RecordingHandler(bool refusing) : refuses(refusing) {}
   void broadcastStartedWithSetupInfo(const std::optional<SetupInfo>& /*setupInfo*/) override {
-    record("started", 0);
+    record("started ");
+    for (int code : {3, 4}) {
+      if (refuses) finishBroadcastWithError({"com.example.test", code, "Error " + std::to_string(code)});
+    }
   }
   void processSampleBuffer(const SampleBuffer& sampleBuffer, SampleBufferType type) override {
     if (type != SampleBufferType::video || !sampleBuffer.imageBuffer() ||
-        std::this_thread::get_id() == testThread_)
+        std::this_thread::get_id() == testThread)
       ++badSamples;
-    record("sample", ++samples);
+    ++samples;
+    record("sample ");
   }
-  void broadcastFinished() override { record("finished", -1); }
+  void broadcastFinished() override { record("finished "); }
+  void record(const std::string& event) {
+    std::lock_guard lock(mutex);
+    if (!events.ends_with(event)) events += event;
+  }
 
- private:
-  void record(const std::string& event, int number) {
-    {
-      std::lock_guard lock(mutex_);
-      if (!events_.ends_with(event + " ")) events_ += event + " ";
-    }
-    if (onEvent && number >= 0) onEvent(*this, number);
-  }
-  std::mutex mutex_;
-  const std::thread::id testThread_ = std::this_thread::get_id();
-  std::string events_;
+  const bool refuses;
+  const std::thread::id testThread = std::this_thread::get_id();
+  std::atomic<int> samples{0}, badSamples{0};
+  std::mutex mutex;
+  std::string events;  // read once the broadcast has ended
 };
 
+// SIGTERM and errors from other threads are sorn-broadcast's (BroadcastExtensionTest).
 TEST(ExtensionHostTest, EndsTheBroadcastAndAlwaysCallsFinished) {
   const testsupport::TempDataDir dir;  // a runtime folder of its own: the broadcast lock is in it
-  // Only the first error counts; SIGTERM and errors from other threads are sorn-broadcast's
-  // (BroadcastExtensionTest).
-  const auto refuseInStarted = [](RecordingHandler& self, int number) {
-    for (int code : {3, 4}) {
-      if (number == 0)
-        self.finishBroadcastWithError({"com.example.test", code, "Error " + std::to_string(code)});
-    }
-  };
   const std::string captured = "started sample finished ", none = "started finished ",
                     failed = "Screen capture failed: ";
-  // The pipeline, what the handler does, then the calls, the exit status and the error shown.
-  const std::tuple<std::string, std::function<void(RecordingHandler&, int)>, std::string, int, std::string>
-      cases[] = {
-          {"videotestsrc num-buffers=12 ! video/x-raw ! appsink name=sink", nullptr, captured, 0, ""},
-          {captureDescription(CaptureSource::testPattern), refuseInStarted, none, 1, "Error 3\n"},
-          {"nosuchsourceelement ! appsink name=sink", nullptr, none, 1, failed},
-          {"videotestsrc num-buffers=1 ! fakesink", nullptr, none, 1, failed},  // no sample sink
-          {"ximagesrc ! appsink name=sink", nullptr, none, 1, failed},          // no display to capture
-      };
+  // The pipeline, whether the handler refuses, then the calls, the exit status and the error shown.
+  const std::tuple<std::string, bool, std::string, int, std::string> cases[] = {
+      {"videotestsrc num-buffers=12 ! video/x-raw ! appsink name=sink", false, captured, 0, ""},
+      {captureDescription(CaptureSource::testPattern), true, none, 1, "Error 3\n"},
+      {"nosuchsourceelement ! appsink name=sink", false, none, 1, failed},
+      {"videotestsrc num-buffers=1 ! fakesink", false, none, 1, failed},  // no sample sink
+      {"ximagesrc ! appsink name=sink", false, none, 1, failed},          // no display to capture
+  };
   // Without a display the screen cannot be captured. (Naming a display instead would
   // show a small leak of the X source element itself to LeakSanitizer.)
   unsetenv("DISPLAY");
-  for (const auto& [capture, onEvent, events, status, errorOutput] : cases) {
+  for (const auto& [capture, refuses, events, status, errorOutput] : cases) {
     SCOPED_TRACE(capture);
-    auto handler = std::make_shared<RecordingHandler>();
-    handler->onEvent = onEvent;
+    const auto handler = std::make_shared<RecordingHandler>(refuses);
     testing::internal::CaptureStderr();
     EXPECT_EQ(runBroadcastExtension(handler, {.captureDescription = capture, .showIndicator = false}),
               status);
     const std::string shown = testing::internal::GetCapturedStderr();
     EXPECT_NE(shown.find(errorOutput), std::string::npos) << shown;
     EXPECT_EQ(shown.find("Error 4"), std::string::npos);
-    EXPECT_EQ(handler->events(), events);
+    EXPECT_EQ(handler->events, events);
     EXPECT_EQ(handler->badSamples, 0);
     EXPECT_TRUE(status != 0 || handler->samples == 12);  // every sample handed over
   }
@@ -139,14 +126,11 @@ TEST(RestoreTokenFileTest, ReadsOnlyAPrivateFileInAPrivateFolderAndReplacesItWho
     std::ifstream held(tokens.path());
     ASSERT_TRUE(tokens.write("second"));
     std::string heldToken;
-    std::getline(held, heldToken);
-    EXPECT_EQ(heldToken, "first-token");
+    EXPECT_EQ((held >> heldToken, heldToken), "first-token");
     EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator()), 1);
     spoilings[i](folder, tokens.path());
     EXPECT_EQ(tokens.read(), i == 0 ? std::optional<std::string>("second") : std::nullopt);
-    if (i == 2) {
-      EXPECT_FALSE(tokens.write("token"));  // not private: not written
-    }
+    EXPECT_TRUE(i != 2 || !tokens.write("token"));  // not private: not written
   }
 }
 
