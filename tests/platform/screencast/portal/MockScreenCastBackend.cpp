@@ -38,8 +38,7 @@ constexpr const char* kInterfaces = R"xml(<node>
 
 struct Session {
   guint registration = 0;
-  guint number = 0;  // of its stream
-  guint32 persistMode = 0;
+  guint number = 0;   // of its stream
   std::string grant;  // the kept grant it was started with; empty: the user is asked
   platform::gobject::ObjectRef<GstElement> pipeline;
 };
@@ -48,7 +47,7 @@ GDBusConnection* bus = nullptr;
 GDBusNodeInfo* interfaces = nullptr;
 std::map<std::string, Session> sessions;
 gboolean cancelStart = FALSE, refuseGrants = FALSE;
-guint32 closeAfterSeconds = 0, prompts = 0, grants = 0, streams = 0;
+guint32 closeAfterSeconds = 0, prompts = 0, streams = 0;
 
 // Plays the test pattern into a PipeWire node of the session's own; the node's id once
 // `pw-dump` lists it.
@@ -92,13 +91,11 @@ guint32 start(Session& session, GVariantBuilder* results) {
   const auto node = publishStream(session);
   if (!node) return 2;
   g_variant_builder_add(results, "{sv}", "streams", g_variant_new_parsed("[(%u, @a{sv} {})]", *node));
-  if (session.persistMode != 0) {
-    if (session.grant.empty()) session.grant = "grant-" + std::to_string(++grants);
-    g_variant_builder_add(results, "{sv}", "persist_mode", g_variant_new_uint32(session.persistMode));
-    g_variant_builder_add(
-        results, "{sv}", "restore_data",
-        g_variant_new("(suv)", "sorn-mock", 1, g_variant_new_string(session.grant.c_str())));
-  }
+  // Every choice is kept until it is revoked.
+  if (session.grant.empty()) session.grant = "grant-" + std::to_string(session.number);
+  g_variant_builder_add(results, "{sv}", "persist_mode", g_variant_new_uint32(2));
+  g_variant_builder_add(results, "{sv}", "restore_data",
+                        g_variant_new("(suv)", "sorn-mock", 1, g_variant_new_string(session.grant.c_str())));
   if (closeAfterSeconds > 0) {
     g_timeout_add_seconds(
         closeAfterSeconds,
@@ -133,7 +130,6 @@ void onCall(GDBusConnection*, const gchar*, const gchar* objectPath, const gchar
     sessions[path].registration = g_dbus_connection_register_object(bus, path, interfaces->interfaces[2],
                                                                     &vtable, nullptr, nullptr, nullptr);
   } else if (method == "SelectSources") {
-    g_variant_lookup(options, "persist_mode", "u", &sessions[path].persistMode);
     g_autoptr(GVariant) grant = nullptr;
     if (g_variant_lookup(options, "restore_data", "(&suv)", nullptr, nullptr, &grant) && !refuseGrants &&
         g_variant_is_of_type(grant, G_VARIANT_TYPE_STRING))
