@@ -6,7 +6,6 @@
 
 #include <map>
 #include <nlohmann/json.hpp>
-#include <optional>
 #include <string>
 
 #include "platform/gobject/ObjectRef.h"
@@ -50,8 +49,8 @@ gboolean cancelStart = FALSE, refuseGrants = FALSE;
 guint32 closeAfterSeconds = 0, prompts = 0, streams = 0;
 
 // Plays the test pattern into a PipeWire node of the session's own; the node's id once
-// `pw-dump` lists it.
-std::optional<guint32> publishStream(Session& session) {
+// `pw-dump` lists it (0 if it never does).
+guint32 publishStream(Session& session) {
   session.number = ++streams;
   const std::string name = "sorn-mock-screencast-" + std::to_string(session.number);
   session.pipeline = platform::gobject::ObjectRef<GstElement>::retain(gst_parse_launch(
@@ -71,7 +70,7 @@ std::optional<guint32> publishStream(Session& session) {
         return object.value("id", guint32{0});
     }
   }
-  return std::nullopt;
+  return 0;
 }
 
 // Stops the session's stream and forgets it; `announce` emits Closed (the desktop ended it).
@@ -85,17 +84,11 @@ void endSession(const std::string& path, bool announce) {
   g_dbus_connection_unregister_object(bus, ended.mapped().registration);
 }
 
-guint32 start(Session& session, GVariantBuilder* results) {
+// The user's answer to Start: (response, results).
+GVariant* start(Session& session) {
   if (session.grant.empty()) ++prompts;
-  if (cancelStart) return 1;
-  const auto node = publishStream(session);
-  if (!node) return 2;
-  g_variant_builder_add(results, "{sv}", "streams", g_variant_new_parsed("[(%u, @a{sv} {})]", *node));
-  // Every choice is kept until it is revoked.
-  if (session.grant.empty()) session.grant = "grant-" + std::to_string(session.number);
-  g_variant_builder_add(results, "{sv}", "persist_mode", g_variant_new_uint32(2));
-  g_variant_builder_add(results, "{sv}", "restore_data",
-                        g_variant_new("(suv)", "sorn-mock", 1, g_variant_new_string(session.grant.c_str())));
+  if (cancelStart) return g_variant_new_parsed("(uint32 1, @a{sv} {})");
+  const guint32 node = publishStream(session);
   if (closeAfterSeconds > 0) {
     g_timeout_add_seconds(
         closeAfterSeconds,
@@ -107,7 +100,12 @@ guint32 start(Session& session, GVariantBuilder* results) {
         },
         GUINT_TO_POINTER(session.number));
   }
-  return 0;
+  // Every choice is kept until it is revoked.
+  if (session.grant.empty()) session.grant = "grant-" + std::to_string(session.number);
+  return g_variant_new_parsed(
+      "(uint32 0, {'streams': <[(%u, @a{sv} {})]>, 'persist_mode': <uint32 2>, "
+      "'restore_data': <('sorn-mock', uint32 1, <%s>)>})",
+      node, session.grant.c_str());
 }
 
 void onCall(GDBusConnection*, const gchar*, const gchar* objectPath, const gchar*, const gchar* methodName,
@@ -123,8 +121,7 @@ void onCall(GDBusConnection*, const gchar*, const gchar* objectPath, const gchar
   const gchar* path = nullptr;
   g_variant_get_child(arguments, 1, "&o", &path);
   g_autoptr(GVariant) options = g_variant_get_child_value(arguments, g_variant_n_children(arguments) - 1);
-  g_auto(GVariantBuilder) results = G_VARIANT_BUILDER_INIT(G_VARIANT_TYPE_VARDICT);
-  guint32 response = 0;
+  GVariant* reply = nullptr;  // answered with no results when left empty
   if (method == "CreateSession") {
     static const GDBusInterfaceVTable vtable{&onCall, nullptr, nullptr, {}};
     sessions[path].registration = g_dbus_connection_register_object(bus, path, interfaces->interfaces[2],
@@ -135,9 +132,10 @@ void onCall(GDBusConnection*, const gchar*, const gchar* objectPath, const gchar
         g_variant_is_of_type(grant, G_VARIANT_TYPE_STRING))
       sessions[path].grant = g_variant_get_string(grant, nullptr);
   } else {
-    response = start(sessions[path], &results);
+    reply = start(sessions[path]);
   }
-  g_dbus_method_invocation_return_value(invocation, g_variant_new("(ua{sv})", response, &results));
+  g_dbus_method_invocation_return_value(
+      invocation, reply != nullptr ? reply : g_variant_new_parsed("(uint32 0, @a{sv} {})"));
 }
 
 }  // namespace
