@@ -100,18 +100,15 @@ TEST(RestoreTokenFileTest, ReadsOnlyAPrivateFileInAPrivateFolderAndReplacesItWho
             "/home/u/.local/state/sorn/screencast-restore-token");
   EXPECT_EQ(RestoreTokenFile::defaultPath(nullptr, nullptr), "");
 
-  const auto moveAndLink = [](const fs::path& path) {
+  // After the writes, the file or its folder opened to others, swapped for a link, or emptied.
+  const auto open = [](const fs::path& path) { chmod(path.c_str(), 0755); };
+  const auto link = [](const fs::path& path) {
     fs::rename(path, path.string() + "-real");
     fs::create_symlink(path.string() + "-real", path);
   };
-  const std::function<void(const fs::path& folder, const fs::path& file)> spoilings[] = {
-      [](const fs::path&, const fs::path&) {},  // as written: readable
-      [](const fs::path&, const fs::path& file) { chmod(file.c_str(), 0644); },
-      [](const fs::path& folder, const fs::path&) { chmod(folder.c_str(), 0755); },
-      [&](const fs::path&, const fs::path& file) { moveAndLink(file); },
-      [&](const fs::path& folder, const fs::path&) { moveAndLink(folder); },
-      [](const fs::path&, const fs::path& file) { std::ofstream(file, std::ios::trunc); },
-  };
+  const auto empty = [](const fs::path& path) { std::ofstream(path, std::ios::trunc); };
+  const std::pair<bool, std::function<void(const fs::path&)>> spoilings[] = {
+      {false, nullptr}, {false, open}, {true, open}, {false, link}, {true, link}, {false, empty}};
   for (std::size_t i = 0; i < std::size(spoilings); ++i) {
     SCOPED_TRACE(i);
     testsupport::TempDataDir dir;
@@ -129,7 +126,7 @@ TEST(RestoreTokenFileTest, ReadsOnlyAPrivateFileInAPrivateFolderAndReplacesItWho
     std::string heldToken;
     EXPECT_EQ((held >> heldToken, heldToken), "first-token");
     EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator()), 1);
-    spoilings[i](folder, tokens.path());
+    if (spoilings[i].second) spoilings[i].second(spoilings[i].first ? folder : tokens.path());
     EXPECT_EQ(tokens.read(), i == 0 ? std::optional<std::string>("second") : std::nullopt);
     EXPECT_TRUE(i != 2 || !tokens.write("token"));  // not private: not written
   }

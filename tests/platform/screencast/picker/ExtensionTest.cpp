@@ -51,11 +51,9 @@ TEST(ExtensionMetadataTest, ReadsOnlyCompleteMetadataOfTheRightExtension) {
         std::make_tuple(kId, kBroadcastUploadExtensionPoint, extension.program(), "Test Broadcast",
                         keys.contains("AppGroup") ? "group.com.tarnwell.sorn" : ""));
   }
-  // No key file, and the keys outside the [Extension] group (no file at all: LauncherTest).
-  for (const std::string text : {"Id=x\nnot a key file\n", "[Other]\nId=x\n"}) {
-    std::ofstream(extensionMetadataFile(share, kId)) << text;
-    EXPECT_FALSE(readExtensionMetadata(share, kId)) << text;
-  }
+  // Not a key file (no file at all: LauncherTest).
+  std::ofstream(extensionMetadataFile(share, kId)) << "Id=x\nnot a key file\n";
+  EXPECT_FALSE(readExtensionMetadata(share, kId));
   // Ids are plain reverse-domain names: one that climbs out of the folder reaches nothing.
   for (const char* id : {"", "../evil", "a/b", ".hidden", "trailing.", "a..b", "with space", "new\nline"})
     EXPECT_FALSE(isValidExtensionId(id)) << id;
