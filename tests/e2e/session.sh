@@ -131,11 +131,10 @@ case "$scenario" in
       gdbus call --session --dest org.sorn.test.ScreenCastMock --object-path /org/freedesktop/portal/desktop \
         --method "org.sorn.test.ScreenCastMock.$1" "${@:2}"
     }
-    behave() { # CANCEL CLOSE_AFTER_SECONDS REJECTED_GRANT: what the desktop's user does at the next Start
-      mock Configure "{'cancel_start': <$1>, 'close_after_seconds': <uint32 $2>, 'reject_grant': <'$3'>}" >/dev/null ||
-        fail "the mock backend took no behaviour"
+    behave() { # CANCEL CLOSE_AFTER_SECONDS REFUSE_GRANTS: what the desktop's user does at the next Start
+      mock Configure "$@" >/dev/null || fail "the mock backend took no behaviour"
     }
-    prompts() { mock Stats | sed -E 's/^\(uint32 ([0-9]+),.*/\1/'; }
+    prompts() { mock Stats | sed -E 's/.* ([0-9]+),.*/\1/'; }
     sessions_open() { state | grep -o '"open":true' | wc -l; }
     # share HOW: confirms the sheet; the broadcast ends by the indicator's Stop, or by itself.
     share() {
@@ -158,21 +157,21 @@ case "$scenario" in
       value_is screen.active 0 || fail "screen.active did not end false ($1)"
     }
     join_voice
-    behave false 0 ''
+    behave false 0 false
     share stop
     grep -qE 'broadcast ended with status 0: [1-9][0-9]* frames received' "$work/app.log" ||
       fail "no frames reached the pipe"
     [ "$(prompts)" = 1 ] || fail "the desktop asked $(prompts) times on the first share"
     # The desktop no longer honours the grant, and ends the cast two seconds in (its own
     # indicator, say): the user is asked again, and the end is as clean as Stop.
-    behave false 2 '*'
+    behave false 2 true
     share desktop
     [ "$(prompts)" = 2 ] || fail "a refused grant did not ask the user again"
-    behave false 2 ''
+    behave false 2 false
     share desktop
     [ "$(prompts)" = 2 ] || fail "the kept grant did not spare the prompt"
     [ "$(grep -c 'broadcast ended with status 0' "$work/app.log")" = 3 ] || fail "the desktop's stop was not a clean end"
-    behave true 0 ''
+    behave true 0 false
     share cancel
     wait_for 5 grep -qF "Screen sharing was cancelled." "$work/app.log" || fail "cancelling did not say so"
     [ "$(state | grep -o '"open":false' | wc -l)" = 4 ] || fail "not every share's session was closed: $(state)"

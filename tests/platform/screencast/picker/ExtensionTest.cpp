@@ -3,10 +3,8 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <functional>
 #include <tuple>
 
 #include "platform/screencast/picker/ExtensionLauncher.h"
@@ -15,64 +13,50 @@
 #include "tests/support/FakeExtension.h"
 #include "tests/support/TempDataDir.h"
 
+namespace platform::screencast {
 namespace {
 
-using namespace platform::screencast;
 using testsupport::FakeExtension;
-using Keys = std::map<std::string, std::string>;
-using Strings = std::vector<std::string>;
-
 constexpr const char* kId = "com.tarnwell.sorn.test-broadcast";
 
 TEST(ExtensionMetadataTest, ReadsOnlyCompleteMetadataOfTheRightExtension) {
   // An installed layout: the metadata under share/, the program in bin/ beside it.
   const testsupport::TempDataDir dir;
-  const auto share = dir.root() / "share", file = extensionMetadataFile(share, kId);
+  const auto share = dir.root() / "share";
   const FakeExtension extension(dir.root() / "bin");
   std::ofstream(dir.root() / "plain") << "#!/bin/sh\n";
-  const auto is = [](const char* key, const std::string& value) { return [=](Keys& k) { k[key] = value; }; };
-  const auto without = [](const char* key) { return [=](Keys& k) { k.erase(key); }; };
-  const std::pair<bool, std::function<void(Keys&)>> cases[] = {
-      {true, [](Keys&) {}},
-      {true, without("AppGroup")},
-      {true, is("Exec", "../../../bin/recorder")},  // relative to the file
-      {false, without("Id")},
-      {false, without("ExtensionPoint")},
-      {false, without("Exec")},
-      {false, without("Name")},
-      {false, is("Name", "")},
-      {false, is("Exec", "")},
-      {false, is("Id", "com.tarnwell.sorn.other")},
-      {false, is("ExtensionPoint", "com.tarnwell.sorn.widgets")},
-      {false, is("Exec", (dir.root() / "missing").string())},
-      {false, is("Exec", dir.root().string())},               // a folder
-      {false, is("Exec", (dir.root() / "plain").string())}};  // may not be run
-  for (std::size_t i = 0; i < std::size(cases); ++i) {
-    SCOPED_TRACE(i);
+  // Whether the metadata is usable with this key set to this value (none: removed).
+  const std::tuple<bool, const char*, std::optional<std::string>> cases[] = {
+      {true, "Name", "Test Broadcast"},
+      {true, "AppGroup", std::nullopt},
+      {true, "Exec", "../../../bin/recorder"},  // relative to the file
+      {false, "Id", std::nullopt},
+      {false, "ExtensionPoint", std::nullopt},
+      {false, "Exec", std::nullopt},
+      {false, "Name", ""},
+      {false, "Id", "com.tarnwell.sorn.other"},
+      {false, "ExtensionPoint", "com.tarnwell.sorn.widgets"},
+      {false, "Exec", dir.root().string()},               // a folder
+      {false, "Exec", (dir.root() / "plain").string()}};  // may not be run
+  for (const auto& [usable, key, value] : cases) {
+    SCOPED_TRACE(key + (" = " + value.value_or("(none)")));
     auto keys = extension.metadataKeys(kId, "Test Broadcast");
-    cases[i].second(keys);
+    value ? void(keys[key] = *value) : void(keys.erase(key));
     FakeExtension::writeMetadata(share, kId, keys);
     const auto metadata = readExtensionMetadata(share, kId);
-    ASSERT_EQ(metadata.has_value(), cases[i].first);
+    ASSERT_EQ(metadata.has_value(), usable);
     if (!metadata) continue;
     EXPECT_EQ(
         std::tie(metadata->id, metadata->extensionPoint, metadata->exec, metadata->name, metadata->appGroup),
         std::make_tuple(kId, kBroadcastUploadExtensionPoint, extension.program(), "Test Broadcast",
                         keys.contains("AppGroup") ? "group.com.tarnwell.sorn" : ""));
   }
-  // No file, no key file, and the keys outside the [Extension] group.
-  std::string other = "[Other]\n";
-  for (const auto& [key, value] : extension.metadataKeys(kId, "Other")) other += key + "=" + value + "\n";
-  for (const std::string& text : {std::string(), std::string("Id=x\nnot a key file\n"), other}) {
-    std::filesystem::remove(file);
-    if (!text.empty()) std::ofstream(file) << text;
-    EXPECT_FALSE(readExtensionMetadata(share, kId)) << text;
-  }
-
+  // Not a key file (no file at all: LauncherTest).
+  std::ofstream(extensionMetadataFile(share, kId)) << "Id=x\nnot a key file\n";
+  EXPECT_FALSE(readExtensionMetadata(share, kId));
   // Ids are plain reverse-domain names: one that climbs out of the folder reaches nothing.
-  for (const char* id : {"", "../evil", "a/b", ".hidden", "trailing.", "a..b", "with space", "new\nline"}) {
+  for (const char* id : {"", "../evil", "a/b", ".hidden", "trailing.", "a..b", "with space", "new\nline"})
     EXPECT_FALSE(isValidExtensionId(id)) << id;
-  }
   EXPECT_TRUE(isValidExtensionId("a-b_c.D9"));
   FakeExtension::writeMetadata(share, "../evil", extension.metadataKeys("../evil", "Evil"));
   ASSERT_TRUE(std::filesystem::exists(share / "sorn" / "evil.extension"));
@@ -82,19 +66,19 @@ TEST(ExtensionMetadataTest, ReadsOnlyCompleteMetadataOfTheRightExtension) {
 TEST(ExtensionLookupTest, SearchesTheProgramShareThenDataHomeThenDataDirsAndTakesTheFirstUsable) {
   const testsupport::TempDataDir dir;
   setenv("XDG_DATA_DIRS", "/opt/a/share:relative/share::/opt/b/share", 1);
-  const auto programShare = (std::filesystem::read_symlink("/proc/self/exe").parent_path() / ".." / "share");
+  const auto programShare = std::filesystem::read_symlink("/proc/self/exe").parent_path() / ".." / "share";
   EXPECT_EQ(extensionDataDirs(),
             (std::vector<std::filesystem::path>{programShare.lexically_normal(), dir.dataHome(),
                                                 "/opt/a/share", "/opt/b/share"}));
 
   setenv("XDG_DATA_DIRS", (dir.root().string() + "/system:" + dir.root().string() + "/other").c_str(), 1);
   const FakeExtension extension(dir.root() / "bin");
-  EXPECT_FALSE(findExtension(kId));
-  FakeExtension::writeMetadata(dir.root() / "other", kId, extension.metadataKeys(kId, "Other"));
-  FakeExtension::writeMetadata(dir.root() / "system", kId, extension.metadataKeys(kId, "System"));
-  EXPECT_EQ(findExtension(kId)->name, "System");
-  FakeExtension::writeMetadata(dir.dataHome(), kId, extension.metadataKeys(kId, "Home"));
-  EXPECT_EQ(findExtension(kId)->name, "Home");
+  for (const auto& [folder, name] : {std::pair{dir.root() / "other", "Other"},
+                                     {dir.root() / "system", "System"},
+                                     {dir.dataHome(), "Home"}}) {
+    FakeExtension::writeMetadata(folder, kId, extension.metadataKeys(kId, name));
+    EXPECT_EQ(findExtension(kId)->name, name);
+  }
   // A broken file in the user's folder does not hide the system's good one.
   FakeExtension::writeMetadata(dir.dataHome(), kId, {{"Id", kId}, {"Name", "Home"}});
   EXPECT_EQ(findExtension(kId)->name, "System");
@@ -103,31 +87,26 @@ TEST(ExtensionLookupTest, SearchesTheProgramShareThenDataHomeThenDataDirsAndTake
 TEST(ExtensionLauncherTest, StartsTheProgramDetachedAndReapsItWhenItEndsOrReportsThatItCannot) {
   const testsupport::TempDataDir dir;
   const FakeExtension extension(dir.root() / "bin");
+  const auto launch = [](const std::filesystem::path& exec) {
+    return launchExtension({kId, std::string(kBroadcastUploadExtensionPoint), exec, "Test", ""},
+                           {"--capture=screen", "two words"});
+  };
+  EXPECT_FALSE(launch(dir.root() / "missing"));
   // A descriptor of ours, also our standard input while the extension starts: it may reach
   // the extension neither way.
-  const int held = open((dir.root() / "held-open").c_str(), O_RDWR | O_CREAT, 0600);
-  const int input = dup(STDIN_FILENO);
+  const int held = open((dir.root() / "held-open").c_str(), O_RDWR | O_CREAT, 0600),
+            input = dup(STDIN_FILENO);
   dup2(held, STDIN_FILENO);
-  std::ofstream(dir.root() / "plain") << "#!/bin/sh\n";
-  const auto metadata = [](const std::filesystem::path& exec) {
-    return ExtensionMetadata{std::string(kId), std::string(kBroadcastUploadExtensionPoint), exec, "Test", ""};
-  };
-  const auto children = testsupport::childProcesses();
-  EXPECT_FALSE(launchExtension(metadata(dir.root() / "missing"), {"--capture=screen"}));
-  EXPECT_FALSE(launchExtension(metadata(dir.root() / "plain"), {"--capture=screen"}));
-  EXPECT_EQ(testsupport::childProcesses(), children);
-
-  const bool launched = launchExtension(metadata(extension.program()), {"--capture=screen", "two words"});
+  const bool launched = launch(extension.program());
   dup2(input, STDIN_FILENO);
   close(input);
   close(held);
   ASSERT_TRUE(launched);
   ASSERT_TRUE(extension.waitForLaunches(1));
   const auto [pid, arguments] = *extension.launches().begin();
-  EXPECT_EQ(arguments, (Strings{"--capture=screen", "two words"}));
+  EXPECT_EQ(arguments, (std::vector<std::string>{"--capture=screen", "two words"}));
   EXPECT_EQ(getsid(pid), pid) << "the extension leads a session of its own";
-  // Standard input, output and error only, the input from /dev/null: a descriptor of ours
-  // it inherited would stay once the shell's own are closed.
+  // Standard input, output and error only, the input from /dev/null.
   const std::filesystem::path fds = "/proc/" + std::to_string(pid) + "/fd";
   EXPECT_TRUE(testsupport::spinUntil(
       [&] { return std::distance(std::filesystem::directory_iterator(fds), {}) == 3; }));
@@ -138,3 +117,4 @@ TEST(ExtensionLauncherTest, StartsTheProgramDetachedAndReapsItWhenItEndsOrReport
 }
 
 }  // namespace
+}  // namespace platform::screencast

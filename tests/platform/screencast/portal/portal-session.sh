@@ -3,11 +3,10 @@
 # D-Bus session bus that activates nothing, PipeWire and WirePlumber without devices, the
 # permission store, the real desktop portal and a mock screen-cast backend whose "user" picks
 # a 1280x720 30 fps test pattern. Ends with COMMAND's status; 77 when a part is not installed.
-# COMMAND steers the mock's user for the next Start with
+# COMMAND steers the mock's user from the next Start on with
 #   gdbus call --session --dest org.sorn.test.ScreenCastMock --object-path /org/freedesktop/portal/desktop
-#     --method org.sorn.test.ScreenCastMock.Configure
-#     "{'cancel_start': <false>, 'close_after_seconds': <uint32 0>, 'reject_grant': <''>}"
-# (reject_grant '*' refuses every kept grant) and reads (prompts, last grant) with ...Stats.
+#     --method org.sorn.test.ScreenCastMock.Configure CANCEL CLOSE_AFTER_SECONDS REFUSE_GRANTS
+# (e.g. false 2 true) and reads how often the user was asked with ...Stats.
 set -uo pipefail
 mock=@MOCK_BACKEND@
 portal=/usr/libexec/xdg-desktop-portal
@@ -33,8 +32,7 @@ wait_for() {
   local deadline=$((SECONDS + 20))
   until "$@" >/dev/null 2>&1; do [ "$SECONDS" -lt "$deadline" ] || return 1; sleep 0.05; done
 }
-has_name() { gdbus call --session --dest org.freedesktop.DBus --object-path /org/freedesktop/DBus \
-  --method org.freedesktop.DBus.NameHasOwner "$1" | grep -q true; }
+named() { gdbus wait --session --timeout 20 "$1" || fail "$1"; }
 
 mkdir -m 700 "$root/runtime"
 mkdir -p "$root/config/wireplumber/main.lua.d" "$root/config/wireplumber/bluetooth.lua.d" "$root/portals"
@@ -58,16 +56,13 @@ export XDG_RUNTIME_DIR="$root/runtime" DBUS_SESSION_BUS_ADDRESS="unix:path=$root
   XDG_DESKTOP_PORTAL_DIR="$root/portals"
 
 start dbus-daemon --nofork --nopidfile --config-file="$root/session.conf"
-wait_for has_name org.freedesktop.DBus || fail "D-Bus"
+wait_for test -S "$root/runtime/bus" || fail "D-Bus"
 start pipewire
 wait_for test -S "$root/runtime/pipewire-0" || fail PipeWire
 start wireplumber
 wait_for bash -c "pw-dump | grep -q '\"application.name\": \"WirePlumber\"'" || fail WirePlumber
-start "$permission_store" --replace
-wait_for has_name org.freedesktop.impl.portal.PermissionStore || fail "the permission store"
-start "$mock"
-wait_for has_name org.sorn.test.ScreenCastMock || fail "the mock backend"
-start "$portal" --replace
-wait_for has_name org.freedesktop.portal.Desktop || fail "the portal"
+start "$permission_store" --replace && named org.freedesktop.impl.portal.PermissionStore
+start "$mock" && named org.sorn.test.ScreenCastMock
+start "$portal" --replace && named org.freedesktop.portal.Desktop
 
 "$@"
