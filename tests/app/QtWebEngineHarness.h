@@ -29,7 +29,6 @@ namespace apptest {
 // default main context runs it too. Main thread.
 class QtWebEngineHarness {
  public:
-  static constexpr const char* kEngine = "qtwebengine";
   // The engine has WebRTC: the dashboard can hold a voice call.
   static constexpr bool kHoldsVoiceCalls = true;
 

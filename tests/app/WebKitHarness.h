@@ -20,7 +20,6 @@ namespace apptest {
 // to a Coordinator of the test's choosing. Main thread.
 class WebKitHarness {
  public:
-  static constexpr const char* kEngine = "webkitgtk";
   // Debian builds the engine without WebRTC: the dashboard says it cannot hold a call.
   static constexpr bool kHoldsVoiceCalls = false;
 
