@@ -17,36 +17,31 @@ using namespace std::chrono_literals;
 
 const auto* const kBus = ::testing::AddGlobalTestEnvironment(new testsupport::PrivateBus);
 
-class AppProcessTest : public testing::TestWithParam<const char*> {};
-
-TEST_P(AppProcessTest, EndsWithStatusZeroOnSigtermAndSigint) {
+TEST(AppProcessTest, EachEnginesAppEndsWithStatusZeroOnSigtermAndSigint) {
   const testsupport::TempDataDir dir;
   g_setenv("QTWEBENGINE_DISABLE_SANDBOX", "1", TRUE);  // tests may run as root
-  for (const int stopSignal : {SIGTERM, SIGINT}) {
-    SCOPED_TRACE(stopSignal);
-    const char* argv[] = {GetParam(), nullptr};
-    GPid pid = 0;
-    ASSERT_TRUE(g_spawn_async(nullptr, const_cast<gchar**>(argv), nullptr, G_SPAWN_DO_NOT_REAP_CHILD, nullptr,
-                              nullptr, &pid, nullptr));
-    // Registered, then a moment for the engine to come up and start loading the dashboard.
-    EXPECT_TRUE(testsupport::spinUntil([] { return testsupport::busNameHasOwner("com.tarnwell.sorn"); }));
-    testsupport::spinUntil([] { return false; }, 2s);
-    int status = 0;
-    ASSERT_EQ(waitpid(pid, &status, WNOHANG), 0) << "the app ended on its own";
-    kill(pid, stopSignal);
-    const bool ended = testsupport::spinUntil([&] { return waitpid(pid, &status, WNOHANG) == pid; }, 20s);
-    if (!ended) {
-      kill(pid, SIGKILL);
-      waitpid(pid, &status, 0);
+  for (const char* program : {SORN_APP_QTWEBENGINE, SORN_APP_WEBKITGTK}) {
+    for (const int stopSignal : {SIGTERM, SIGINT}) {
+      SCOPED_TRACE(std::string(program) + " " + std::to_string(stopSignal));
+      const char* argv[] = {program, nullptr};
+      GPid pid = 0;
+      ASSERT_TRUE(g_spawn_async(nullptr, const_cast<gchar**>(argv), nullptr, G_SPAWN_DO_NOT_REAP_CHILD,
+                                nullptr, nullptr, &pid, nullptr));
+      // Registered, then a moment for the engine to come up and start loading the dashboard.
+      EXPECT_TRUE(testsupport::spinUntil([] { return testsupport::busNameHasOwner("com.tarnwell.sorn"); }));
+      testsupport::spinUntil([] { return false; }, 2s);
+      int status = 0;
+      ASSERT_EQ(waitpid(pid, &status, WNOHANG), 0) << "the app ended on its own";
+      kill(pid, stopSignal);
+      const bool ended = testsupport::spinUntil([&] { return waitpid(pid, &status, WNOHANG) == pid; }, 20s);
+      if (!ended) {
+        kill(pid, SIGKILL);
+        waitpid(pid, &status, 0);
+      }
+      EXPECT_TRUE(ended && WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+      g_spawn_close_pid(pid);
     }
-    EXPECT_TRUE(ended && WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
-    g_spawn_close_pid(pid);
   }
 }
-
-INSTANTIATE_TEST_SUITE_P(Engines, AppProcessTest, testing::Values(SORN_APP_QTWEBENGINE, SORN_APP_WEBKITGTK),
-                         [](const testing::TestParamInfo<const char*>& param) {
-                           return param.index == 0 ? "qtwebengine" : "webkitgtk";
-                         });
 
 }  // namespace

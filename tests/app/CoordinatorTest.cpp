@@ -1,9 +1,7 @@
 // The Coordinator's decisions; page messages go into a real suite in a temporary folder.
 #include <gtest/gtest.h>
-#include <sqlite3.h>
 #include <sys/stat.h>
 
-#include <chrono>
 #include <map>
 #include <optional>
 #include <tuple>
@@ -13,6 +11,7 @@
 #include "shared/SharedStore.h"
 #include "shared/StoreKeys.h"
 #include "tests/app/RecordingServices.h"
+#include "tests/support/RawSql.h"
 #include "tests/support/TempDataDir.h"
 
 namespace {
@@ -20,77 +19,65 @@ namespace {
 using apptest::RecordingServices;
 using Events = std::vector<std::string>;
 
+// The writes of one "stats" message with these values.
+std::string stats(const std::string& voice, const std::string& streak, const std::string& best,
+                  const std::string& username) {
+  return "stats.voiceSeconds=" + voice + " stats.streakDays=" + streak + " stats.bestStreak=" + best +
+         " stats.username=" + username + " stats.updatedAt=1700000123.25";
+}
+
 class CoordinatorTest : public testing::Test {
  protected:
-  // Triggers log each write to the suite in order: "key=<SQL literal>", or "-key" removed.
   void SetUp() override {
     ASSERT_TRUE(shared::SharedStore::open().has_value());
-    sqlite3_open_v2(dataDir_.suiteFile(shared::kSuiteName).c_str(), &db_, SQLITE_OPEN_READWRITE, nullptr);
-    sqlite3_busy_timeout(db_, 5000);
-    run(R"(CREATE TABLE log (event TEXT);
+    sql(R"(CREATE TABLE log (event TEXT);
       CREATE TRIGGER i AFTER INSERT ON entries BEGIN INSERT INTO log VALUES (new.key || '=' || quote(new.value)); END;
       CREATE TRIGGER u AFTER UPDATE ON entries BEGIN INSERT INTO log VALUES (new.key || '=' || quote(new.value)); END;
       CREATE TRIGGER d AFTER DELETE ON entries BEGIN INSERT INTO log VALUES ('-' || old.key); END;)");
   }
-  void TearDown() override { sqlite3_close(db_); }
-  Events run(const char* sql) {
-    Events rows;
-    auto collect = [](void* out, int, char** values, char**) {
-      static_cast<Events*>(out)->emplace_back(values[0]);
-      return 0;
-    };
-    EXPECT_EQ(sqlite3_exec(db_, sql, collect, &rows, nullptr), SQLITE_OK) << sqlite3_errmsg(db_);
-    return rows;
+  std::string sql(const std::string& text) {
+    return testsupport::rawSql(dataDir_.suiteFile(shared::kSuiteName), text);
+  }
+  // Each write to the suite since the last call, in order: "key=<SQL literal>", or "-key" removed.
+  std::string takeLog() {
+    return sql(
+        "SELECT coalesce(group_concat(event, ' '), '') FROM (SELECT event FROM log ORDER BY rowid);"
+        "DELETE FROM log;");
   }
   // Posts the message and gives the main queue its turn; what the store saw.
-  Events post(const std::string& json) {
-    coordinator_.userContentController(json);
+  std::string post(const std::string& json) {
+    coordinator_->userContentController(json);
     recorder_.runMainQueue();
     return takeLog();
-  }
-  Events takeLog() { return run("SELECT event FROM log ORDER BY rowid; DELETE FROM log;"); }
-  // The writes of one "stats" message with these values.
-  static Events stats(Events values) {
-    const char* names[] = {"voiceSeconds", "streakDays", "bestStreak", "username"};
-    for (int i = 0; i < 4; ++i) values[i] = std::string("stats.") + names[i] + "=" + values[i];
-    values.emplace_back("stats.updatedAt=1700000123.25");
-    return values;
   }
 
   testsupport::TempDataDir dataDir_;
   RecordingServices recorder_;
-  std::optional<app::Coordinator> coordinatorStorage_{std::in_place, recorder_.services()};
-  app::Coordinator& coordinator_ = *coordinatorStorage_;
-  sqlite3* db_ = nullptr;
+  std::optional<app::Coordinator> coordinator_{std::in_place, recorder_.services()};
 };
 
 TEST_F(CoordinatorTest, StatsAreWrittenOnTheQueuesTurnTheNewestOnlyEachWithOneReload) {
   EXPECT_EQ(
       post(R"({"type":"stats","voice_seconds":3600,"streak_days":4,"best_streak":9,"username":"a","x":1})"),
-      stats({"3600", "4", "9", "'a'"}));
+      stats("3600", "4", "9", "'a'"));
   // Without values (deeply nested junk does not stop it) every value gets its default.
   const std::string deep = std::string(50'000, '[') + std::string(50'000, ']');
   EXPECT_EQ(post(R"({"type":"stats","junk":)" + deep + R"(,"username":)" + deep + "}"),
-            stats({"0", "0", "0", "''"}));
-  EXPECT_EQ(recorder_.log, (Events{"reload", "reload"}));
-
+            stats("0", "0", "0", "''"));
   // A flood before the queue's turn is one record, the last, and one reload.
-  for (int i = 1; i <= 100; ++i) {
-    coordinator_.userContentController(R"({"type":"stats","voice_seconds":)" + std::to_string(i) + "}");
-  }
-  EXPECT_TRUE(takeLog().empty());
+  for (int i = 1; i <= 100; ++i)
+    coordinator_->userContentController(R"({"type":"stats","voice_seconds":)" + std::to_string(i) + "}");
+  EXPECT_EQ(takeLog(), "");
   EXPECT_EQ(recorder_.queued.size(), 1U);
   recorder_.runMainQueue();
-  EXPECT_EQ(takeLog(), stats({"100", "0", "0", "''"}));
-  EXPECT_EQ(recorder_.log, (Events{"reload", "reload", "reload"}));
-
+  EXPECT_EQ(takeLog(), stats("100", "0", "0", "''"));
   // A Coordinator going away writes what it still holds; its queued turn then does nothing.
-  coordinator_.userContentController(R"({"type":"stats","voice_seconds":7})");
-  coordinatorStorage_.reset();
-  EXPECT_EQ(takeLog(), stats({"7", "0", "0", "''"}));
+  coordinator_->userContentController(R"({"type":"stats","voice_seconds":7})");
+  coordinator_.reset();
+  EXPECT_EQ(takeLog(), stats("7", "0", "0", "''"));
   recorder_.runMainQueue();
-  EXPECT_TRUE(takeLog().empty());
-  EXPECT_EQ(recorder_.log.size(), 4U);
+  EXPECT_EQ(takeLog(), "");
+  EXPECT_EQ(recorder_.log, (Events{"reload", "reload", "reload", "reload"}));
 }
 
 TEST_F(CoordinatorTest, NumbersAreKeptWhenWholeAndWithin64BitsStringsAsTheyAreElseTheDefault) {
@@ -108,7 +95,7 @@ TEST_F(CoordinatorTest, NumbersAreKeptWhenWholeAndWithin64BitsStringsAsTheyAreEl
     for (const std::string& n : inputs) {
       EXPECT_EQ(post(R"({"type":"stats","voice_seconds":)" + n + R"(,"streak_days":)" + n +
                      R"(,"best_streak":)" + n + "}"),
-                stats({stored, stored, stored, "''"}))
+                stats(stored, stored, stored, "''"))
           << n;
     }
   }
@@ -128,32 +115,30 @@ TEST_F(CoordinatorTest, NumbersAreKeptWhenWholeAndWithin64BitsStringsAsTheyAreEl
   }
 }
 
-TEST_F(CoordinatorTest, VoiceJoinedWritesTheCredentialsAndVoiceLeftRemovesThemAndClearsScreenActive) {
+TEST_F(CoordinatorTest, VoiceMessagesWriteOrRemoveTheCredentialsScreenShareStartsThePickerTheRestIsIgnored) {
   const std::string standard = "'" + std::string(shared::kDefaultApiBase) + "'";
-  const std::tuple<std::string, std::string, std::string> cases[] = {
+  const std::tuple<std::string, std::string, std::string> joins[] = {
       {R"("token":"t","api_base":"https://x.test/v1/api")", "'t'", "'https://x.test/v1/api'"},
       {R"("token":"t")", "'t'", standard},
       {R"("token":"t","api_base":"")", "'t'", "''"},
       {R"("token":"t","api_base":null)", "'t'", standard},
       {R"("token":"t","api_base":8080)", "'t'", standard},
       {R"("api_base":"a")", "''", "'a'"}};
-  for (const auto& [fields, token, apiBase] : cases) {
+  for (const auto& [fields, token, apiBase] : joins) {
     // Nothing else, screen.active included, is the app's to touch here.
     EXPECT_EQ(post(R"({"type":"voiceJoined","channel_id":"c","session_id":"s",)" + fields + "}"),
-              (Events{"screen.accessToken=" + token, "screen.channelId='c'", "screen.primarySessionId='s'",
-                      "screen.apiBase=" + apiBase, "screen.updatedAt=1700000123.25"}))
+              "screen.accessToken=" + token +
+                  " screen.channelId='c' screen.primarySessionId='s' screen.apiBase=" + apiBase +
+                  " screen.updatedAt=1700000123.25")
         << fields;
   }
-  EXPECT_EQ(post(R"({"type":"voiceLeft","token":"ignored"})"),
-            (Events{"-screen.accessToken", "-screen.channelId", "-screen.primarySessionId", "-screen.apiBase",
-                    "-screen.updatedAt", "screen.active=0"}));
+  EXPECT_EQ(
+      post(R"({"type":"voiceLeft","token":"ignored"})"),
+      "-screen.accessToken -screen.channelId -screen.primarySessionId -screen.apiBase -screen.updatedAt "
+      "screen.active=0");
   // Again with nothing stored: the flag is stored as false, not removed.
-  EXPECT_EQ(post(R"({"type":"voiceLeft"})"), Events{"screen.active=0"});
-  EXPECT_TRUE(recorder_.log.empty());
-}
-
-TEST_F(CoordinatorTest, StartScreenShareOnlyStartsThePickerAndOtherBodiesAreIgnoredWhole) {
-  EXPECT_TRUE(post(R"({"type":"startScreenShare","quality":"high","token":"x"})").empty());
+  EXPECT_EQ(post(R"({"type":"voiceLeft"})"), "screen.active=0");
+  EXPECT_EQ(post(R"({"type":"startScreenShare","quality":"high","token":"x"})"), "");
   EXPECT_EQ(recorder_.log, Events{"startBroadcast"});
   // A lone surrogate is no text: that message is dropped rather than stored mangled.
   // clang-format off
@@ -164,7 +149,7 @@ TEST_F(CoordinatorTest, StartScreenShareOnlyStartsThePickerAndOtherBodiesAreIgno
       R"({"type":"stats "})", R"({"type":"unknown"})", std::string(100'000, '[') + std::string(100'000, ']'),
       R"({"type":"stats","username":"\ud800"})"};
   // clang-format on
-  for (const std::string& body : ignored) EXPECT_TRUE(post(body).empty()) << body.substr(0, 60);
+  for (const std::string& body : ignored) EXPECT_EQ(post(body), "") << body.substr(0, 60);
   EXPECT_EQ(recorder_.log, Events{"startBroadcast"});
 }
 
@@ -175,10 +160,8 @@ TEST(CoordinatorWithoutStore, StatsStillReloadsWhileTheOtherKindsDoNothingAtAll)
   ASSERT_EQ(chmod(dataDir.suiteFolder(shared::kSuiteName).c_str(), 0755), 0);
   RecordingServices recorder;
   app::Coordinator coordinator(recorder.services());
-  for (const char* message : {R"({"type":"stats"})", R"({"type":"voiceJoined","token":"t"})",
-                              R"({"type":"voiceLeft"})", R"({"type":"startScreenShare"})"}) {
-    coordinator.userContentController(message);
-  }
+  for (const char* type : {"stats", "voiceJoined", "voiceLeft", "startScreenShare"})
+    coordinator.userContentController(R"({"token":"t","type":")" + std::string(type) + R"("})");
   recorder.runMainQueue();
   EXPECT_EQ(recorder.log, (Events{"startBroadcast", "reload"}));
   EXPECT_FALSE(std::filesystem::exists(dataDir.suiteFile(shared::kSuiteName)));
@@ -215,17 +198,21 @@ const std::map<std::string, Events> kUrls = {
      {"S http://localhost:8765/sorn/dashboard", "S http://LOCALHOST:8765/", "F http://notlocalhost:8765/"}},
     {"", {"F https://sorn.chat/", "F https://x./", "F http://127.0.0.1/"}}};
 
+// The answers a decision handler gave, in the recorder's log.
+auto policyLog(RecordingServices& recorder) {
+  return [&recorder](app::NavigationActionPolicy policy) {
+    recorder.log.emplace_back(policy == app::NavigationActionPolicy::allow ? "allow" : "cancel");
+  };
+}
+
 TEST(CoordinatorPolicy, EachUrlIsAnsweredOnceForNavigationNewWindowAndMicrophone) {
   for (const auto& [domain, urls] : kUrls) {
     for (const std::string& tagged : urls) {
       const std::string text = tagged.substr(2);
-      SCOPED_TRACE(text + " for " + domain);
       RecordingServices recorder;
       app::Coordinator coordinator(recorder.services(), domain);
       const auto url = app::parseWebUrl(text.c_str());
-      coordinator.decidePolicyFor(url, true, [&](app::NavigationActionPolicy policy) {
-        recorder.log.emplace_back(policy == app::NavigationActionPolicy::allow ? "allow" : "cancel");
-      });
+      coordinator.decidePolicyFor(url, true, policyLog(recorder));
       coordinator.createWebViewWith(url, true,
                                     [&](const std::string& load) { recorder.log.push_back("load " + load); });
       coordinator.requestMediaCapturePermissionFor(url, [&](app::PermissionDecision decision) {
@@ -235,7 +222,7 @@ TEST(CoordinatorPolicy, EachUrlIsAnsweredOnceForNavigationNewWindowAndMicrophone
                                                {'F', {"cancel", "open " + text, "open " + text, "deny"}},
                                                {'I', {"allow", "open " + text, "deny"}},
                                                {'N', {"allow", "deny"}}};
-      EXPECT_EQ(recorder.log, expected.at(tagged[0]));
+      EXPECT_EQ(recorder.log, expected.at(tagged[0])) << text << " for " << domain;
     }
   }
 }
@@ -244,9 +231,7 @@ TEST(CoordinatorPolicy, UnaskedHandOutsArePacedToOneASecondWhileAUsersGesturesAl
   RecordingServices recorder;
   app::Coordinator coordinator(recorder.services(), "sorn.chat");
   auto navigate = [&](const char* text, bool gesture) {
-    coordinator.decidePolicyFor(app::parseWebUrl(text), gesture, [&](app::NavigationActionPolicy policy) {
-      recorder.log.emplace_back(policy == app::NavigationActionPolicy::allow ? "allow" : "cancel");
-    });
+    coordinator.decidePolicyFor(app::parseWebUrl(text), gesture, policyLog(recorder));
   };
   auto newWindow = [&](const char* text, bool gesture) {
     coordinator.createWebViewWith(app::parseWebUrl(text), gesture, [](const std::string&) {});

@@ -6,20 +6,16 @@
 #include <QImage>
 #include <QMouseEvent>
 #include <QVBoxLayout>
-#include <QWebChannel>
 #include <QWebEnginePage>
-#include <QWebEngineScript>
 #include <QWebEngineView>
 #include <cstdint>
+#include <functional>
 #include <memory>
-#include <nlohmann/json.hpp>
-#include <optional>
 #include <string>
 #include <vector>
 
 #include "app/qtwebengine/QtRequestLoader.h"
 #include "app/qtwebengine/QtRootView.h"
-#include "tests/app/CountingBridge.h"
 #include "tests/support/MainLoopSpin.h"
 
 namespace apptest {
@@ -29,7 +25,6 @@ namespace apptest {
 // default main context runs it too. Main thread.
 class QtWebEngineHarness {
  public:
-  static constexpr const char* kEngine = "qtwebengine";
   // The engine has WebRTC: the dashboard can hold a voice call.
   static constexpr bool kHoldsVoiceCalls = true;
 
@@ -42,14 +37,7 @@ class QtWebEngineHarness {
     auto coordinator = std::make_shared<app::Coordinator>(std::move(services), domain);
     layout->addWidget(app::QtRootView::body(app::QtSornWebView(url), coordinator));
     view_ = window_->findChild<QWebEngineView*>();
-    page_ = view_->page();
-    // Before the first turn of the loop, so before the page can reach the channel.
-    QWebChannel* channel = page_->webChannel();
-    QObject* bridge = channel->registeredObjects().value(QStringLiteral("sorn"));
-    channel->deregisterObject(bridge);
-    counter_ = new CountingBridge(bridge, channel);
-    channel->registerObject(QStringLiteral("sorn"), counter_);
-    QObject::connect(page_, &QWebEnginePage::loadFinished, page_, [this] { ++loads_; });
+    QObject::connect(view_->page(), &QWebEnginePage::loadFinished, view_, [this] { ++loads_; });
     window_->show();
   }
   ~QtWebEngineHarness() {
@@ -61,11 +49,10 @@ class QtWebEngineHarness {
   QtWebEngineHarness(const QtWebEngineHarness&) = delete;
   QtWebEngineHarness& operator=(const QtWebEngineHarness&) = delete;
 
-  int bridgeMessages() const { return counter_->count(); }
   // Black like the backdrop: a transparent page would draw nothing here.
-  bool backgroundMatchesTheBackdrop() const { return page_->backgroundColor() == QColor(Qt::black); }
+  bool backgroundMatchesTheBackdrop() const { return view_->page()->backgroundColor() == QColor(Qt::black); }
   void loadWithTimeout(const std::string& url, std::chrono::milliseconds timeout) {
-    app::QtRequestLoader::load(*page_, url, timeout);
+    app::QtRequestLoader::load(*view_->page(), url, timeout);
   }
   // What the window shows, backdrop included: one luminance (0-255) a pixel.
   std::vector<std::uint8_t> shownLuminances() {
@@ -77,42 +64,25 @@ class QtWebEngineHarness {
     }
     return luminances;
   }
-  // A real click of the left mouse button on the middle of the element with that id: Qt
-  // counts script run by the app as no user gesture.
-  void click(const std::string& id) {
-    const auto middle = nlohmann::json::parse(
-        evaluate("(() => { const element = document.getElementById('" + id +
-                 "'); element.scrollIntoView({block: 'center'}); const r = element.getBoundingClientRect(); "
-                 "return [r.x + r.width / 2, r.y + r.height / 2]; })()"));
-    const QPointF point(middle[0].get<double>(), middle[1].get<double>());
+  // A real click of the left mouse button: Qt counts script run by the app as no user gesture.
+  void clickAt(double x, double y) {
     QWidget* target = view_->focusProxy();
     for (const auto type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease}) {
-      QMouseEvent event(type, point, target->mapToGlobal(point), Qt::LeftButton,
+      QMouseEvent event(type, QPointF(x, y), target->mapToGlobal(QPointF(x, y)), Qt::LeftButton,
                         type == QEvent::MouseButtonPress ? Qt::LeftButton : Qt::NoButton, Qt::NoModifier);
       QCoreApplication::sendEvent(target, &event);
     }
   }
-  // The engine's fake capture devices are switched on for the whole test process.
-  void useFakeCaptureDevices() {}
   // Qt has no handler after the page's: a request the page leaves unanswered stays pending.
   int permissionPrompts() const { return 0; }
-
-  bool waitForLoads(int count) const {
-    return testsupport::spinUntil([&] { return loads_ >= count; });
-  }
-
-  // Runs the script in the main frame's page world; the JSON text of its result, or
-  // "exception: ..." when it threw.
-  std::string evaluate(const std::string& script) {
-    const std::string wrapped = "(() => { try { const value = (0, eval)(" + nlohmann::json(script).dump() +
-                                "); const text = JSON.stringify(value); return text === undefined ? "
-                                "'undefined' : text; } catch (e) { return 'exception: ' + e; } })()";
-    // Shared with the callback, which may come after a timed-out wait has given up.
-    const auto result = std::make_shared<std::optional<std::string>>();
-    page_->runJavaScript(QString::fromStdString(wrapped), QWebEngineScript::MainWorld,
-                         [result](const QVariant& value) { *result = value.toString().toStdString(); });
-    testsupport::spinUntil([&] { return result->has_value(); });
-    return result->value_or("exception: no answer");
+  int loads() const { return loads_; }
+  std::string title() const { return view_->page()->title().toStdString(); }
+  // Runs the script in the main frame's page world; `done`, if any, gets its value as text.
+  void run(const std::string& script, std::function<void(std::string)> done) {
+    view_->page()->runJavaScript(QString::fromStdString(script),
+                                 [done = std::move(done)](const QVariant& value) {
+                                   if (done) done(value.toString().toStdString());
+                                 });
   }
 
  private:
@@ -138,8 +108,6 @@ class QtWebEngineHarness {
 
   std::unique_ptr<QWidget> window_;
   QWebEngineView* view_ = nullptr;
-  QWebEnginePage* page_ = nullptr;
-  CountingBridge* counter_ = nullptr;
   int loads_ = 0;
 };
 

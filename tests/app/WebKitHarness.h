@@ -4,8 +4,8 @@
 #include <webkit/webkit.h>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -17,10 +17,9 @@
 namespace apptest {
 
 // The real SornWebView in the RootView layout in a window on the test's display, wired
-// to a Coordinator of the test's choosing. Main thread.
+// to a Coordinator of the test's choosing, on the engine's fake capture devices. Main thread.
 class WebKitHarness {
  public:
-  static constexpr const char* kEngine = "webkitgtk";
   // Debian builds the engine without WebRTC: the dashboard says it cannot hold a call.
   static constexpr bool kHoldsVoiceCalls = false;
 
@@ -31,21 +30,20 @@ class WebKitHarness {
     auto coordinator = std::make_shared<app::Coordinator>(std::move(services), domain);
     gtk_window_set_child(window_, app::RootView::body(app::SornWebView(url), coordinator));
     webView_ = WEBKIT_WEB_VIEW(gtk_overlay_get_child(GTK_OVERLAY(gtk_window_get_child(window_))));
-    g_signal_connect(webkit_web_view_get_user_content_manager(webView_), "script-message-received::sorn",
-                     G_CALLBACK(+[](WebKitUserContentManager*, JSCValue*, int* count) { ++*count; }),
-                     &bridgeMessages_);
-    g_signal_connect(webView_, "load-changed",
-                     G_CALLBACK(+[](WebKitWebView*, WebKitLoadEvent event, int* loads) {
-                       if (event == WEBKIT_LOAD_FINISHED) ++*loads;
-                     }),
-                     &loads_);
+    webkit_settings_set_enable_mock_capture_devices(webkit_web_view_get_settings(webView_), TRUE);
+    auto loaded = +[](WebKitWebView*, WebKitLoadEvent event, WebKitHarness* self) {
+      self->loads_ += event == WEBKIT_LOAD_FINISHED ? 1 : 0;
+    };
+    g_signal_connect(webView_, "load-changed", G_CALLBACK(loaded), this);
+    // Requests that got past the app's own handler to the engine's default: a prompt.
+    auto prompted = +[](WebKitWebView*, WebKitPermissionRequest*, WebKitHarness* self) {
+      return ++self->prompts_, FALSE;
+    };
+    g_signal_connect(webView_, "permission-request", G_CALLBACK(prompted), this);
     gtk_window_present(window_);
   }
   ~WebKitHarness() {
-    g_signal_handlers_disconnect_by_data(webkit_web_view_get_user_content_manager(webView_),
-                                         &bridgeMessages_);
-    g_signal_handlers_disconnect_by_data(webView_, &loads_);
-    g_signal_handlers_disconnect_by_data(webView_, &prompts_);
+    g_signal_handlers_disconnect_by_data(webView_, this);
     gtk_window_destroy(window_);
     // Let the engine take its processes down before the next test's data folder.
     testsupport::spinUntil([] { return false; }, std::chrono::milliseconds(100));
@@ -53,8 +51,6 @@ class WebKitHarness {
   WebKitHarness(const WebKitHarness&) = delete;
   WebKitHarness& operator=(const WebKitHarness&) = delete;
 
-  // Messages that crossed from the page to the app's message handler.
-  int bridgeMessages() const { return bridgeMessages_; }
   // Transparent over the black backdrop.
   bool backgroundMatchesTheBackdrop() const {
     GdkRGBA background{};
@@ -85,51 +81,34 @@ class WebKitHarness {
           static_cast<std::uint8_t>((29 * bgra[i] + 150 * bgra[i + 1] + 77 * bgra[i + 2]) >> 8));
     return luminances;
   }
-  // A click on the element with that id; the engine counts script run by the app as a
-  // user gesture.
-  void click(const std::string& id) { evaluate("document.getElementById('" + id + "').click(); true"); }
-  // Capture devices the page can open without real hardware. Counts permission requests
-  // that got past the app's own handler to the engine's default (a prompt).
-  void useFakeCaptureDevices() {
-    webkit_settings_set_enable_mock_capture_devices(webkit_web_view_get_settings(webView_), TRUE);
-    auto count = +[](WebKitWebView*, WebKitPermissionRequest*, int* calls) { return ++*calls, FALSE; };
-    g_signal_connect(webView_, "permission-request", G_CALLBACK(count), &prompts_);
+  // The engine counts script run by the app as a user gesture.
+  void clickAt(double x, double y) {
+    run("document.elementFromPoint(" + std::to_string(x) + ", " + std::to_string(y) + ").click()", {});
   }
   int permissionPrompts() const { return prompts_; }
-  bool waitForLoads(int count) const {
-    return testsupport::spinUntil([&] { return loads_ >= count; });
+  int loads() const { return loads_; }
+  std::string title() const {
+    const char* title = webkit_web_view_get_title(webView_);
+    return title != nullptr ? title : "";
   }
-
-  // Runs the script in the main frame (the engine counts it as a user gesture); the JSON
-  // text of its result, or "exception: ..." when it threw.
-  std::string evaluate(const std::string& script) {
-    // Shared with the callback, which may come after a timed-out wait has given up.
-    using Result = std::shared_ptr<std::optional<std::string>>;
-    const auto result = std::make_shared<std::optional<std::string>>();
-    auto done = +[](GObject* source, GAsyncResult* asyncResult, gpointer data) {
-      const std::unique_ptr<Result> out(static_cast<Result*>(data));
-      GError* error = nullptr;
-      JSCValue* value =
-          webkit_web_view_evaluate_javascript_finish(WEBKIT_WEB_VIEW(source), asyncResult, &error);
-      char* json = value != nullptr ? jsc_value_to_json(value, 0) : nullptr;
-      **out = value == nullptr  ? std::string("exception: ") + error->message
-              : json != nullptr ? json
-                                : "undefined";
-      g_free(json);
-      g_clear_object(&value);
-      g_clear_error(&error);
+  // Runs the script in the main frame; `done`, if any, gets its value as text.
+  void run(const std::string& script, std::function<void(std::string)> done) {
+    using Done = std::function<void(std::string)>;
+    auto finished = +[](GObject* view, GAsyncResult* result, gpointer data) {
+      const std::unique_ptr<Done> callback(static_cast<Done*>(data));
+      g_autoptr(JSCValue) value =
+          webkit_web_view_evaluate_javascript_finish(WEBKIT_WEB_VIEW(view), result, nullptr);
+      g_autofree char* text = value != nullptr ? jsc_value_to_string(value) : nullptr;
+      if (*callback) (*callback)(text != nullptr ? text : "exception: none");
     };
-    webkit_web_view_evaluate_javascript(webView_, script.c_str(), -1, nullptr, nullptr, nullptr, done,
-                                        new Result(result));
-    testsupport::spinUntil([&] { return result->has_value(); });
-    return result->value_or("exception: no answer");
+    webkit_web_view_evaluate_javascript(webView_, script.c_str(), -1, nullptr, nullptr, nullptr, finished,
+                                        new Done(std::move(done)));
   }
 
  private:
   GtkWindow* window_ = nullptr;
   WebKitWebView* webView_ = nullptr;
   int loads_ = 0;
-  int bridgeMessages_ = 0;
   int prompts_ = 0;
 };
 

@@ -9,5 +9,5 @@ int main(int argc, char** argv) {
   if (argc != 2) return 2;
   apptest::RecordingServices services;
   EngineHarness harness(argv[1], services.services(platform::dispatch::MainLoopQueue::shared()), "127.0.0.1");
-  return testsupport::spinUntil([&] { return harness.evaluate("document.title") == R"("done")"; }) ? 0 : 3;
+  return testsupport::spinUntil([&] { return harness.title() == "done"; }) ? 0 : 3;
 }

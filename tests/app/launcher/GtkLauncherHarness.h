@@ -2,7 +2,7 @@
 
 #include <gtk/gtk.h>
 
-#include <array>
+#include <cmath>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -56,25 +56,23 @@ class LauncherHarness {
   }
   static std::size_t windowCount() { return g_list_model_get_n_items(gtk_window_get_toplevels()); }
 
-  // The pickers placed in the window; the window's content is still the root view with
-  // the page beneath them.
-  [[nodiscard]] std::vector<const void*> pickers() const {
-    if (gtk_window_get_child(window_) != root_ || gtk_widget_get_first_child(root_) != page_)
-      return {nullptr};
-    std::vector<const void*> found;
+  // How many pickers are over the page (none when the window's content is no longer the root
+  // view with the page beneath them), the last one's opacity in percent and its frame.
+  [[nodiscard]] std::vector<long> pickers() const {
+    if (gtk_window_get_child(window_) != root_ || gtk_widget_get_first_child(root_) != page_) return {};
+    long count = 0;
     for (GtkWidget* child = gtk_widget_get_next_sibling(page_); child;
          child = gtk_widget_get_next_sibling(child))
-      found.push_back(child);
-    return found;
-  }
-  [[nodiscard]] double pickerOpacity() const { return gtk_widget_get_opacity(picker()); }
-  // x, y, width and height in the window's content, once laid out.
-  [[nodiscard]] std::array<int, 4> pickerFrame() const {
+      ++count;
     GtkWidget* picker = this->picker();
     spinUntil([&] { return gtk_widget_get_mapped(picker) && gtk_widget_get_width(picker) > 0; });
     graphene_point_t origin;
     if (!gtk_widget_compute_point(picker, root_, graphene_point_init(&origin, 0, 0), &origin)) return {};
-    return {static_cast<int>(origin.x), static_cast<int>(origin.y), gtk_widget_get_width(picker),
+    return {count,
+            std::lround(100 * gtk_widget_get_opacity(picker)),
+            std::lround(origin.x),
+            std::lround(origin.y),
+            gtk_widget_get_width(picker),
             gtk_widget_get_height(picker)};
   }
   // Whether the pointer at the picker's place or the keyboard's Tab ever reaches it.

@@ -8,7 +8,7 @@
 #include <QLabel>
 #include <QPointer>
 #include <QPushButton>
-#include <array>
+#include <cmath>
 #include <memory>
 #include <string>
 #include <vector>
@@ -64,23 +64,21 @@ class LauncherHarness {
     return count;
   }
 
-  // The pickers placed in the window, above its page.
-  [[nodiscard]] std::vector<const void*> pickers() const {
-    std::vector<const void*> found;
+  // How many pickers are over the page (none without the page), the last one's opacity in
+  // percent and its frame.
+  [[nodiscard]] std::vector<long> pickers() const {
     const auto children = content();
-    if (children.empty() || children.front() != page_) return {nullptr};
-    found.assign(children.begin() + 1, children.end());
-    return found;
-  }
-  [[nodiscard]] double pickerOpacity() const {
-    const auto* effect = qobject_cast<QGraphicsOpacityEffect*>(picker()->graphicsEffect());
-    return effect != nullptr ? effect->opacity() : 1.0;
-  }
-  [[nodiscard]] std::array<int, 4> pickerFrame() const {
+    if (children.empty() || children.front() != page_) return {};
     const QWidget* picker = this->picker();
     spinUntil([&] { return picker->isVisible(); });
+    const auto* effect = qobject_cast<QGraphicsOpacityEffect*>(picker->graphicsEffect());
     const QRect frame = picker->geometry();
-    return {frame.x(), frame.y(), frame.width(), frame.height()};
+    return {static_cast<long>(children.size()) - 1,
+            std::lround(100 * (effect != nullptr ? effect->opacity() : 1.0)),
+            frame.x(),
+            frame.y(),
+            frame.width(),
+            frame.height()};
   }
   // Whether the pointer at the picker's place or the keyboard's Tab ever reaches it.
   [[nodiscard]] bool pickerReachable() const {
