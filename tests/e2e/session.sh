@@ -90,6 +90,33 @@ answer_sheet() {
 }
 confirm_sheet() { answer_sheet Return; }
 
+sessions_open() { state | grep -o '"open":true' | wc -l; }
+# share HOW: a broadcast from the chooser sheet, ended by the indicator's Stop (stop), by the
+# desktop (desktop) or by the user cancelling in the desktop's picker (cancel).
+share() {
+  post '{"type":"startScreenShare"}'
+  confirm_sheet
+  broadcast=$(wait_for 10 pgrep -f "^$bin/sorn-broadcast --capture=auto" &&
+    pgrep -f "^$bin/sorn-broadcast --capture=auto") || fail "sorn-broadcast did not start"
+  if [ "$1" = stop ]; then
+    wait_for 20 bash -c "curl -sf $base/demo/state | grep -q '\"channelId\":\"lounge\",\"id\":\"[^\"]*\",\"open\":true,\"primarySessionId\":\"voice-session-1\"'" ||
+      fail "no screen session opened: $(state)"
+    [ "$(sessions_open)" = 1 ] || fail "more than one session open: $(state)"
+    value_is screen.active 1 || fail "screen.active is not true while sharing"
+    indicator=$(wait_for 10 window '^Sharing your screen$' && window '^Sharing your screen$') || fail "no sharing indicator"
+    pgrep -f "^${bin%/bin}/libexec/sorn/sorn-broadcast-indicator" >/dev/null || fail "the indicator beside the programs is not running"
+    if [ "$scenario" = screen-share-portal ]; then
+      wait_for 10 grep -q 'the desktop started the screen cast' "$work/app.log" || fail "the cast did not start"
+      sleep 1 # frames flow a few dozen milliseconds after the start; give them a second
+    fi
+    # Stop as the user does: Stop is the indicator's default button.
+    xdotool windowfocus --sync "$indicator" key Return || fail "could not press Stop"
+  fi
+  wait_for 20 bash -c "! kill -0 $broadcast" || fail "sorn-broadcast did not end ($1)"
+  [ "$(sessions_open)" = 0 ] || fail "a session stayed open ($1): $(state)"
+  value_is screen.active 0 || fail "screen.active did not end false ($1)"
+}
+
 case "$scenario" in
   stats-reach-widgets)
     dbus-monitor --session "type='signal',interface='com.tarnwell.sorn.WidgetCenter'" >"$work/bus.log" 2>&1 &
@@ -109,22 +136,7 @@ case "$scenario" in
     answer_sheet Escape
     wait_for 10 bash -c "! xdotool search --onlyvisible --name '^Screen Broadcast$'" || fail "Escape left the sheet open"
     pgrep -f "^$bin/sorn-broadcast" && fail "Escape started a broadcast"
-    post '{"type":"startScreenShare"}'
-    confirm_sheet
-    wait_for 20 bash -c "curl -sf $base/demo/state | grep -q '\"channelId\":\"lounge\",\"id\":\"[^\"]*\",\"open\":true,\"primarySessionId\":\"voice-session-1\"'" ||
-      fail "no screen session opened: $(state)"
-    value_is screen.active 1 || fail "screen.active is not true while sharing"
-    [ "$(state | grep -o '"open":true' | wc -l)" = 1 ] || fail "more than one session open: $(state)"
-    broadcast=$(pgrep -f "^$bin/sorn-broadcast --capture=auto") || fail "sorn-broadcast is not running"
-    # Stop as the user does: Stop is the indicator's default button.
-    indicator=$(wait_for 10 window '^Sharing your screen$' && window '^Sharing your screen$') ||
-      fail "no sharing indicator"
-    pgrep -f "^${bin%/bin}/libexec/sorn/sorn-broadcast-indicator" >/dev/null || fail "the indicator beside the programs is not running"
-    xdotool windowfocus --sync "$indicator" key Return || fail "could not press Stop"
-    wait_for 10 bash -c "! kill -0 $broadcast" || fail "sorn-broadcast did not stop"
-    wait_for 5 bash -c "curl -sf $base/demo/state | grep -q '\"open\":false'" || fail "the session was not closed: $(state)"
-    state | grep -q '"open":true' && fail "a session stayed open: $(state)"
-    value_is screen.active 0 || fail "screen.active did not end false"
+    share stop
     ;;
   screen-share-portal)
     mock() {
@@ -135,27 +147,6 @@ case "$scenario" in
       mock Configure "$@" >/dev/null || fail "the mock backend took no behaviour"
     }
     prompts() { mock Stats | sed -E 's/.* ([0-9]+),.*/\1/'; }
-    sessions_open() { state | grep -o '"open":true' | wc -l; }
-    # share HOW: confirms the sheet; the broadcast ends by the indicator's Stop, or by itself.
-    share() {
-      post '{"type":"startScreenShare"}'
-      confirm_sheet
-      broadcast=$(wait_for 10 pgrep -f "^$bin/sorn-broadcast --capture=auto" &&
-        pgrep -f "^$bin/sorn-broadcast --capture=auto") || fail "sorn-broadcast did not start"
-      if [ "$1" = stop ]; then
-        wait_for 20 bash -c "[ \$(curl -sf $base/demo/state | grep -o '\"open\":true' | wc -l) = 1 ]" ||
-          fail "no screen session opened: $(state)"
-        value_is screen.active 1 || fail "screen.active is not true while sharing"
-        indicator=$(wait_for 10 window '^Sharing your screen$' && window '^Sharing your screen$') ||
-          fail "no sharing indicator"
-        wait_for 10 grep -q 'the desktop started the screen cast' "$work/app.log" || fail "the cast did not start"
-        sleep 1 # frames flow a few dozen milliseconds after the start; give them a second
-        xdotool windowfocus --sync "$indicator" key Return || fail "could not press Stop"
-      fi
-      wait_for 20 bash -c "! kill -0 $broadcast" || fail "sorn-broadcast did not end ($1)"
-      [ "$(sessions_open)" = 0 ] || fail "a session stayed open ($1): $(state)"
-      value_is screen.active 0 || fail "screen.active did not end false ($1)"
-    }
     join_voice
     behave false 0 false
     share stop
@@ -179,8 +170,7 @@ case "$scenario" in
   refused-without-channel)
     join_voice
     post '{"type":"voiceLeft"}'
-    wait_for 10 bash -c "[ -z \"\$(sqlite3 -readonly '$store' \"SELECT value FROM entries WHERE key='screen.channelId'\")\" ]" ||
-      fail "voiceLeft did not remove the credentials"
+    wait_for 10 value_is screen.channelId '' || fail "voiceLeft did not remove the credentials"
     value_is screen.active 0 || fail "voiceLeft did not store screen.active false"
     post '{"type":"startScreenShare"}'
     confirm_sheet
