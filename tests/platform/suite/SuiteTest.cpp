@@ -421,35 +421,26 @@ int write(int index, int writers, int rounds) {
 }();
 
 // Writer processes, one slot each; any still running when the object goes is killed.
-class Writers {
- public:
-  explicit Writers(int count) : pids_(count, -1) {}
+struct Writers {
+  std::vector<pid_t> pids;
   ~Writers() {
-    for (std::size_t slot = 0; slot < pids_.size(); ++slot) kill(slot);
+    for (std::size_t slot = 0; slot < pids.size(); ++slot) end(slot, SIGKILL);
   }
   bool start(std::size_t slot, int rounds) {
-    const auto role =
-        std::to_string(slot) + " " + std::to_string(pids_.size()) + " " + std::to_string(rounds);
+    const auto role = std::to_string(slot) + " " + std::to_string(pids.size()) + " " + std::to_string(rounds);
     setenv("SORN_SUITE_WRITER", role.c_str(), 1);
-    std::string self = "/proc/self/exe";
-    char* argv[] = {self.data(), nullptr};
-    return posix_spawn(&pids_[slot], argv[0], nullptr, nullptr, argv, environ) == 0;
+    char self[] = "/proc/self/exe", *argv[] = {self, nullptr};
+    return posix_spawn(&pids[slot], self, nullptr, nullptr, argv, environ) == 0;
   }
-  // How the writer ended: "killed" by SIGKILL, or "exit N" when it stopped by itself.
-  std::string kill(std::size_t slot) {
-    if (pids_[slot] > 0) ::kill(pids_[slot], SIGKILL);
-    return wait(slot);
-  }
-  std::string wait(std::size_t slot) {
+  // Sends the signal, if any, and tells how the writer ended: "killed" by SIGKILL, or
+  // "exit N" when it stopped by itself.
+  std::string end(std::size_t slot, int signal = 0) {
     int status = 0;
-    const pid_t pid = std::exchange(pids_[slot], -1);
-    if (pid <= 0 || waitpid(pid, &status, 0) != pid) return "lost";
+    const pid_t pid = std::exchange(pids[slot], -1);
+    if (pid <= 0 || (signal && ::kill(pid, signal)) || waitpid(pid, &status, 0) != pid) return "lost";
     if (WIFSIGNALED(status)) return WTERMSIG(status) == SIGKILL ? "killed" : "signal";
     return "exit " + std::to_string(WEXITSTATUS(status));
   }
-
- private:
-  std::vector<pid_t> pids_;
 };
 
 // Writers killed at random moments of their write loop and started again, then run to
@@ -472,7 +463,7 @@ TEST(SuiteKillStress, WritersKilledMidWriteLoseNothingAndLeaveTheSuiteIntact) {
     for (std::size_t i = 0; i < seen.size(); ++i) EXPECT_GE(now[i], seen[i]) << "writer " << i;
     seen = now;
   };
-  Writers writers(kWriters);
+  Writers writers{std::vector<pid_t>(kWriters, -1)};
   for (std::size_t i = 0; i < kWriters; ++i) ASSERT_TRUE(writers.start(i, 0));
   std::mt19937 random(20240607);
   for (int kill = 0; kill < 24; ++kill) {
@@ -481,14 +472,14 @@ TEST(SuiteKillStress, WritersKilledMidWriteLoseNothingAndLeaveTheSuiteIntact) {
     for (const std::int64_t before = seen[victim]; seen[victim] == before; expectNoCountWentBack())
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
     std::this_thread::sleep_for(std::chrono::microseconds(random() % 20'000));
-    ASSERT_EQ(writers.kill(victim), "killed") << "a writer stopped by itself";
+    ASSERT_EQ(writers.end(victim, SIGKILL), "killed") << "a writer stopped by itself";
     expectNoCountWentBack();
     ASSERT_TRUE(writers.start(victim, 0));
   }
-  for (std::size_t i = 0; i < kWriters; ++i) EXPECT_EQ(writers.kill(i), "killed");
+  for (std::size_t i = 0; i < kWriters; ++i) EXPECT_EQ(writers.end(i, SIGKILL), "killed");
   expectNoCountWentBack();
   for (std::size_t i = 0; i < kWriters; ++i) ASSERT_TRUE(writers.start(i, kRounds));
-  for (std::size_t i = 0; i < kWriters; ++i) EXPECT_EQ(writers.wait(i), "exit 0");
+  for (std::size_t i = 0; i < kWriters; ++i) EXPECT_EQ(writers.end(i), "exit 0");
   for (auto& count : seen) count += kRounds;
   EXPECT_EQ(counts(), seen);
   EXPECT_EQ(rawSql(dir.suiteFile(kSuite), "PRAGMA integrity_check"), "ok");
@@ -498,9 +489,9 @@ TEST(SuiteKillStress, WritersKilledMidWriteLoseNothingAndLeaveTheSuiteIntact) {
 TEST(SuiteKillStress, WritersStartingTogetherOnAFreshSuiteAllOpenIt) {
   for (int round = 0; round < 100; ++round) {
     TempDataDir dir;
-    Writers writers(8);
+    Writers writers{std::vector<pid_t>(8, -1)};
     for (std::size_t i = 0; i < 8; ++i) ASSERT_TRUE(writers.start(i, 1));
-    for (std::size_t i = 0; i < 8; ++i) ASSERT_EQ(writers.wait(i), "exit 0") << "round " << round;
+    for (std::size_t i = 0; i < 8; ++i) ASSERT_EQ(writers.end(i), "exit 0") << "round " << round;
   }
 }
 
