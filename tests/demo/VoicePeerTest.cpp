@@ -34,7 +34,7 @@ class VoiceCaller {
          (silent ? "0" : "-1") +
          " ! opusenc ! rtpopuspay pt=111 ! "
          "application/x-rtp,media=audio,encoding-name=OPUS,clock-rate=48000,payload=111,"
-         "encoding-params=(string)2 ! w. w. ! fakesink name=back sync=false async=false")
+         "encoding-params=(string)2 ! w. w. ! fakesink sync=false async=false")
             .c_str(),
         nullptr));
     webrtc_ =
@@ -88,14 +88,6 @@ class VoiceCaller {
     return answer["id"];
   }
 
-  // Whether audio came back.
-  bool heard() const {
-    g_autoptr(GstElement) back = gst_bin_get_by_name(GST_BIN(pipeline_.get()), "back");
-    g_autoptr(GstSample) sample = nullptr;
-    g_object_get(back, "last-sample", &sample, nullptr);
-    return sample != nullptr;
-  }
-
  private:
   platform::gobject::ObjectRef<GstElement> pipeline_;
   platform::gobject::ObjectRef<GstElement> webrtc_;
@@ -115,7 +107,7 @@ std::size_t entries(const DemoService& service, const std::string& folder) {
   return count;
 }
 
-TEST(VoicePeer, AnswersUpToFourCallsEchoesTheirAudioAndEndsThemLeavingNothingBehind) {
+TEST(VoicePeer, AnswersUpToFourCallsHearsThemAndEndsThemLeavingNothingBehind) {
   DemoService service(SORN_DEMO_SERVICE);
   ASSERT_TRUE(service.peers().is_object());
   const std::size_t descriptors = entries(service, "/fd"), threads = entries(service, "/task");
@@ -176,11 +168,12 @@ TEST(VoicePeer, AnswersUpToFourCallsEchoesTheirAudioAndEndsThemLeavingNothingBeh
     }
   }
   ASSERT_NE(refused, nullptr);
-  // Each caller hears itself; the silent call ends after ten seconds, which makes room.
+  // The peer hears each caller (that it echoes them the engine test shows); the silent
+  // call ends after ten seconds, which makes room.
   EXPECT_TRUE(within(10s, [&] {
-    return std::all_of(callers.begin(), callers.end(), [&](auto& c) { return &c == refused || c.heard(); });
+    const json peers = service.peers()["peers"];
+    return std::count_if(peers.begin(), peers.end(), [](auto& p) { return p["bytesReceived"] > 0; }) == 3;
   }));
-  EXPECT_GT(service.peers()["peers"][1]["bytesReceived"], 0);
   EXPECT_TRUE(
       within(20s, [&] { return ended(silentId) == "No audio came from the caller for 10 seconds."; }));
   ids.push_back(refused->takeAnswer(post(offerBody(refused->offer()))));

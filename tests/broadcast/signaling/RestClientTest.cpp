@@ -193,7 +193,6 @@ TEST_F(ScreenShareSignalingTest, RequestsHaveTheExactFormAndTheChannelIdIsOnePat
 // here, what only a server on the wire shows: a redirect not followed, a body that
 // cannot be sent, servers that drip, stop short, flood or nest deeply.
 TEST_F(ScreenShareSignalingTest, HostileRepliesBecomeAnIdOrAClearError) {
-  const std::string noId = "Unexpected response: no screenSessionId";
   std::atomic<std::size_t> streamed{0};
   // Pieces of `piece` every `pause`, for as long as the client reads.
   const auto streaming = [&streamed](std::string piece, std::chrono::milliseconds pause, std::size_t count) {
@@ -205,6 +204,7 @@ TEST_F(ScreenShareSignalingTest, HostileRepliesBecomeAnIdOrAClearError) {
     };
     return slow;
   };
+  const std::string deep = R"({"x":)" + std::string(300'000, '[') + std::string(300'000, ']');
   // What the server answers; the call; its outcome.
   const std::vector<std::tuple<HttpReply, Call, std::string>> cases = {
       {HttpReply{302, R"({"screenSessionId":"scr-4"})", "application/json", {{"Location", "/v1/api/x"}}},
@@ -220,11 +220,8 @@ TEST_F(ScreenShareSignalingTest, HostileRepliesBecomeAnIdOrAClearError) {
        "failed: The request failed: transfer closed with outstanding read data remaining"},
       {streaming(std::string(0x10000, ' '), std::chrono::milliseconds(0), 1600), open(),
        "replyTooLarge: The server's reply is larger than 1 MiB."},
-      {reply(200, R"({"x":)" + std::string(300'000, '[') + std::string(300'000, ']') + "}"), open(), noId},
-      {reply(422, R"({"x":)" + std::string(300'000, '[') + std::string(300'000, ']') +
-                      R"(,"message":"Too deep"})"),
-       open(), "Too deep"},
-      {reply(200, "{\"screenSessionId\":\"\xed\xa0\x80\"}"), open(), noId},
+      {reply(200, deep + "}"), open(), "Unexpected response: no screenSessionId"},
+      {reply(422, deep + R"(,"message":"Too deep"})"), open(), "Too deep"},
   };
   for (std::size_t i = 0; i < cases.size(); ++i) {
     const auto& [answer, call, expected] = cases[i];
