@@ -1,61 +1,19 @@
-// The desktop's services for the app, for real: GIO's default handlers, chosen by a
-// mimeapps.list of the test's own, and the widget reload as a signal on the session bus.
+// The widget reload as the app sends it: a signal on a session bus of the test's own.
 #include <gio/gio.h>
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
 
-#include "platform/desktop/SystemOpener.h"
 #include "platform/desktop/WidgetCenter.h"
 #include "tests/support/MainLoopSpin.h"
-#include "tests/support/TempDataDir.h"
 
 namespace {
 
 using namespace std::chrono_literals;
 using platform::desktop::WidgetCenter;
 using Strings = std::vector<std::string>;
-
-TEST(SystemOpener, HandsWebMailAndPhoneUrlsToTheDefaultHandlerAndDropsEveryOtherScheme) {
-  // GLib reads the XDG folders once per process, so they are set before its first use.
-  const testsupport::TempDataDir dir;
-  const std::string root = dir.root().string();
-  setenv("XDG_CONFIG_HOME", root.c_str(), 1);
-  setenv("XDG_DATA_DIRS", (root + "/nothing-else").c_str(), 1);
-  std::ofstream(root + "/recorder") << "#!/bin/sh\nprintf '%s\\n' \"$1\" >> '" << root << "/opened'\n";
-  std::filesystem::permissions(root + "/recorder", std::filesystem::perms::owner_all);
-  std::ofstream(root + "/notes.txt") << "local\n";
-  // One recording handler is the default for every scheme used here, also for those that
-  // must never reach it, and for the text file a file: URL would open.
-  g_autoptr(GAppInfo) recorder = g_app_info_create_from_commandline((root + "/recorder").c_str(), "Recorder",
-                                                                    G_APP_INFO_CREATE_SUPPORTS_URIS, nullptr);
-  for (const std::string type :
-       {"http", "https", "mailto", "tel", "sms", "ssh", "sornlocal", "javascript", ""})
-    g_app_info_set_as_default_for_type(
-        recorder, (type.empty() ? "text/plain" : "x-scheme-handler/" + type).c_str(), nullptr);
-
-  // clang-format off
-  const Strings leaving = {"HTTPS://Example.org/upper", "http://example.org/", "https://example.org/a?b=c",
-                           "mailto:help@example.org", "sms:+15550100", "tel:+15550100"};  // sorted
-  for (const std::string& url : Strings{"ssh://host.example/", "sornlocal:run", "javascript:alert(1)", "not a url", "",
-                                        "file://" + root + "/notes.txt"})
-    platform::desktop::SystemOpener::shared().openExternally(url);
-  // clang-format on
-  for (const auto& url : leaving) platform::desktop::SystemOpener::shared().openExternally(url);
-  Strings opened;
-  testsupport::spinUntil([&] {
-    std::ifstream in(root + "/opened");
-    opened.clear();
-    for (std::string line; std::getline(in, line);) opened.push_back(line);
-    return opened.size() >= leaving.size();
-  });
-  std::ranges::sort(opened);
-  EXPECT_EQ(opened, leaving);
-}
 
 std::size_t threadCount() {
   const auto tasks = std::filesystem::directory_iterator("/proc/self/task");
