@@ -15,11 +15,6 @@ using namespace std::chrono_literals;
 using platform::desktop::WidgetCenter;
 using Strings = std::vector<std::string>;
 
-std::size_t threadCount() {
-  const auto tasks = std::filesystem::directory_iterator("/proc/self/task");
-  return static_cast<std::size_t>(std::distance(begin(tasks), end(tasks)));
-}
-
 TEST(WidgetCenter, WithoutABusNothingHappensThenABurstOfReloadsIsOneSignalAndEachLaterReloadOneMore) {
   const std::string address = g_getenv("DBUS_SESSION_BUS_ADDRESS");  // set, or engine tests skip
   // Without a bus the request is only noted for debugging.
@@ -52,25 +47,25 @@ TEST(WidgetCenter, WithoutABusNothingHappensThenABurstOfReloadsIsOneSignalAndEac
   const auto waitFor = [&seen](std::size_t count) {
     return testsupport::spinUntil([&] { return seen.size() >= count; }, 10s);
   };
-  const std::size_t threadsBefore = threadCount();
-  for (std::size_t burst = 1; burst <= 2; ++burst) {  // while the bus is looked for, and once it is known
-    for (int i = 0; i < 200; ++i) WidgetCenter::shared().reloadAllTimelines();
-    ASSERT_TRUE(waitFor(burst)) << "burst " << burst << " sent nothing";
-  }
-  constexpr std::size_t kLater = 12;
-  for (std::size_t i = 1; i <= kLater; ++i) {
-    WidgetCenter::shared().reloadAllTimelines();
-    ASSERT_TRUE(waitFor(2 + i)) << "reload " << i << " after the bursts sent nothing";
+  const auto threads = [] {
+    return std::ranges::distance(std::filesystem::directory_iterator("/proc/self/task"));
+  };
+  const auto threadsBefore = threads();
+  // Two bursts, while the bus is looked for and once it is known, then single requests.
+  constexpr std::size_t kRounds = 14;
+  for (std::size_t round = 1; round <= kRounds; ++round) {
+    for (int i = 0; i < (round <= 2 ? 200 : 1); ++i) WidgetCenter::shared().reloadAllTimelines();
+    ASSERT_TRUE(waitFor(round)) << "round " << round << " sent nothing";
   }
   // Signals from one connection arrive in order: once this mark is in, any other signal
   // of the burst would be too.
   g_dbus_connection_emit_signal(bus, nullptr, WidgetCenter::kObjectPath, WidgetCenter::kInterface, "Mark",
                                 nullptr, nullptr);
-  ASSERT_TRUE(waitFor(3 + kLater));
-  Strings expected(2 + kLater, std::string(WidgetCenter::kReloadSignal) + "()");
+  ASSERT_TRUE(waitFor(kRounds + 1));
+  Strings expected(kRounds, std::string(WidgetCenter::kReloadSignal) + "()");
   expected.emplace_back("Mark()");
   EXPECT_EQ(seen, expected);
-  EXPECT_LE(threadCount(), threadsBefore + 4) << "a thread per reload";
+  EXPECT_LE(threads(), threadsBefore + 4) << "a thread per reload";
   g_dbus_connection_signal_unsubscribe(bus, subscription);
 }
 
