@@ -1,4 +1,4 @@
-// What the widgets' pictures (SornWidgetsProgram.PicturesOfTheWidgets) do not show: texts
+// What the widgets' pictures (SornWidgetsProgram.Pictures...) do not show: texts
 // that share a row and wrap or are cut off, edges padded unequally, trailing alignment, a
 // spacer with no room left, and content clipped where it reaches into the corners.
 #include <cairo.h>
