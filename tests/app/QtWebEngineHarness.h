@@ -3,16 +3,13 @@
 #include <glib.h>
 
 #include <QApplication>
-#include <QImage>
 #include <QMouseEvent>
 #include <QVBoxLayout>
 #include <QWebEnginePage>
 #include <QWebEngineView>
-#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
-#include <vector>
 
 #include "app/qtwebengine/QtRequestLoader.h"
 #include "app/qtwebengine/QtRootView.h"
@@ -53,16 +50,6 @@ class QtWebEngineHarness {
   bool backgroundMatchesTheBackdrop() const { return view_->page()->backgroundColor() == QColor(Qt::black); }
   void loadWithTimeout(const std::string& url, std::chrono::milliseconds timeout) {
     app::QtRequestLoader::load(*view_->page(), url, timeout);
-  }
-  // What the window shows, backdrop included: one luminance (0-255) a pixel.
-  std::vector<std::uint8_t> shownLuminances() {
-    const QImage image = window_->grab().toImage().convertToFormat(QImage::Format_RGB32);
-    std::vector<std::uint8_t> luminances;
-    for (int y = 0; y < image.height(); ++y) {
-      for (int x = 0; x < image.width(); ++x)
-        luminances.push_back(static_cast<std::uint8_t>(qGray(image.pixel(x, y))));
-    }
-    return luminances;
   }
   // A real click of the left mouse button: Qt counts script run by the app as no user gesture.
   void clickAt(double x, double y) {

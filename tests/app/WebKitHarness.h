@@ -3,11 +3,9 @@
 #include <gtk/gtk.h>
 #include <webkit/webkit.h>
 
-#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
-#include <vector>
 
 #include "app/RequestLoader.h"
 #include "app/RootView.h"
@@ -59,27 +57,6 @@ class WebKitHarness {
   }
   void loadWithTimeout(const std::string& url, std::chrono::milliseconds timeout) {
     app::RequestLoader::load(webView_, url, timeout);
-  }
-  // What the window shows, backdrop included: one luminance (0-255) a pixel.
-  std::vector<std::uint8_t> shownLuminances() {
-    const int width = gtk_widget_get_width(GTK_WIDGET(window_));
-    const int height = gtk_widget_get_height(GTK_WIDGET(window_));
-    g_autoptr(GdkPaintable) paintable = gtk_widget_paintable_new(GTK_WIDGET(window_));
-    GtkSnapshot* snapshot = gtk_snapshot_new();
-    gdk_paintable_snapshot(paintable, snapshot, width, height);
-    g_autoptr(GskRenderNode) node = gtk_snapshot_free_to_node(snapshot);
-    if (node == nullptr) return {};
-    g_autoptr(GdkTexture) texture =
-        gsk_renderer_render_texture(gtk_native_get_renderer(GTK_NATIVE(window_)), node, nullptr);
-    // Premultiplied: the colour channels are what shows over black.
-    std::vector<std::uint8_t> bgra(static_cast<std::size_t>(gdk_texture_get_width(texture)) *
-                                   gdk_texture_get_height(texture) * 4);
-    gdk_texture_download(texture, bgra.data(), static_cast<gsize>(gdk_texture_get_width(texture)) * 4);
-    std::vector<std::uint8_t> luminances;
-    for (std::size_t i = 0; i < bgra.size(); i += 4)
-      luminances.push_back(
-          static_cast<std::uint8_t>((29 * bgra[i] + 150 * bgra[i + 1] + 77 * bgra[i + 2]) >> 8));
-    return luminances;
   }
   // The engine counts script run by the app as a user gesture.
   void clickAt(double x, double y) {

@@ -117,24 +117,6 @@ class LauncherHarness {
       return gtk_switch_set_active(GTK_SWITCH(widget), !gtk_switch_get_active(GTK_SWITCH(widget)));
     g_signal_emit_by_name(widget, "clicked");
   }
-  static void pressEnter(Sheet sheet) { g_signal_emit_by_name(sheet, "activate-default"); }
-  // Runs what the sheet's own Escape shortcut runs.
-  static void pressEscape(Sheet sheet) {
-    const auto controllers = ObjectRef<GListModel>::adopt(gtk_widget_observe_controllers(GTK_WIDGET(sheet)));
-    for (guint i = 0; i < g_list_model_get_n_items(controllers.get()); ++i) {
-      const auto controller =
-          ObjectRef<GObject>::adopt(G_OBJECT(g_list_model_get_item(controllers.get(), i)));
-      if (!GTK_IS_SHORTCUT_CONTROLLER(controller.get())) continue;
-      for (guint j = 0; j < g_list_model_get_n_items(G_LIST_MODEL(controller.get())); ++j) {
-        const auto shortcut = ObjectRef<GtkShortcut>::adopt(
-            GTK_SHORTCUT(g_list_model_get_item(G_LIST_MODEL(controller.get()), j)));
-        g_autofree char* trigger = gtk_shortcut_trigger_to_string(gtk_shortcut_get_trigger(shortcut.get()));
-        if (std::string(trigger) == "Escape")
-          gtk_shortcut_action_activate(gtk_shortcut_get_action(shortcut.get()), GTK_SHORTCUT_ACTION_EXCLUSIVE,
-                                       GTK_WIDGET(sheet), nullptr);
-      }
-    }
-  }
   static void closeWindow(Sheet sheet) { gtk_window_close(sheet); }
 
  private:

@@ -128,19 +128,9 @@ class LauncherHarness {
   }
 
   static void click(Sheet sheet, const char* part) { sheet->findChild<QAbstractButton*>(part)->click(); }
-  static void pressEnter(Sheet sheet) { pressKey(sheet, Qt::Key_Return); }
-  static void pressEscape(Sheet sheet) { pressKey(sheet, Qt::Key_Escape); }
   static void closeWindow(Sheet sheet) { sheet->close(); }
 
  private:
-  // The key goes where a key of the user's goes: to the sheet's focus widget.
-  static void pressKey(Sheet sheet, int key) {
-    QWidget* target = sheet->focusWidget() != nullptr ? sheet->focusWidget() : sheet;
-    QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier);
-    QKeyEvent release(QEvent::KeyRelease, key, Qt::NoModifier);
-    QApplication::sendEvent(target, &press);
-    QApplication::sendEvent(target, &release);
-  }
   // The window's child widgets, its dialogs left out.
   [[nodiscard]] std::vector<QWidget*> content() const {
     std::vector<QWidget*> children;
