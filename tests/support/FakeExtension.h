@@ -19,9 +19,8 @@ inline std::pair<char, pid_t> processStat(pid_t pid) {
   std::string line;
   std::getline(std::ifstream("/proc/" + std::to_string(pid) + "/stat"), line);
   // The command name in parentheses may hold spaces; the fields after it do not.
-  std::istringstream rest(line.substr(line.rfind(')') + 1));
   std::pair<char, pid_t> stat{'-', 0};
-  rest >> stat.first >> stat.second;
+  std::istringstream(line.substr(line.rfind(')') + 1)) >> stat.first >> stat.second;
   return stat;
 }
 inline bool isRunning(pid_t pid) {

@@ -21,23 +21,19 @@ namespace {
 struct RecordingHandler final : BroadcastSampleHandler {
   explicit RecordingHandler(bool refusing) : refuses(refusing) {}
   void broadcastStartedWithSetupInfo(const std::optional<SetupInfo>& /*setupInfo*/) override {
-    record("started ");
+    events += "started ";
     for (int code : {3, 4}) {
       if (refuses) finishBroadcastWithError({"com.example.test", code, "Error " + std::to_string(code)});
     }
   }
-  void processSampleBuffer(const SampleBuffer& sampleBuffer, SampleBufferType type) override {
-    if (type != SampleBufferType::video || !sampleBuffer.imageBuffer() ||
-        std::this_thread::get_id() == testThread)
-      ++badSamples;
-    ++samples;
-    record("sample ");
-  }
-  void broadcastFinished() override { record("finished "); }
   // Samples come on the capture thread, which has stopped before the broadcast ends.
-  void record(const std::string& event) {
-    if (!events.ends_with(event)) events += event;
+  void processSampleBuffer(const SampleBuffer& sampleBuffer, SampleBufferType type) override {
+    badSamples += type != SampleBufferType::video || !sampleBuffer.imageBuffer() ||
+                  std::this_thread::get_id() == testThread;
+    if (!events.ends_with("sample ")) events += "sample ";
+    ++samples;
   }
+  void broadcastFinished() override { events += "finished "; }
 
   const bool refuses;
   const std::thread::id testThread = std::this_thread::get_id();
