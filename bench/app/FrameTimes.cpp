@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "bench/support/Median.h"
+#include "platform/dispatch/Guarded.h"
 
 namespace bench {
 
@@ -36,10 +37,8 @@ std::chrono::microseconds FrameTimes::medianInterval() const {
 
 gboolean FrameTimes::onTick(GtkWidget* /*widget*/, GdkFrameClock* clock, gpointer self) {
   // A full vector cannot grow: the frame goes unnoted rather than unwinding into GTK.
-  try {
-    static_cast<FrameTimes*>(self)->frames_.push_back(gdk_frame_clock_get_frame_time(clock));
-  } catch (...) {
-  }
+  platform::dispatch::runGuarded(
+      [&] { static_cast<FrameTimes*>(self)->frames_.push_back(gdk_frame_clock_get_frame_time(clock)); });
   return G_SOURCE_CONTINUE;
 }
 

@@ -29,10 +29,9 @@ int main() {
   gtk_drawing_area_set_draw_func(GTK_DRAWING_AREA(area), &draw, nullptr, nullptr);
   gtk_window_set_child(GTK_WINDOW(window), area);
   gtk_window_present(GTK_WINDOW(window));
-  GMainLoop* loop = g_main_loop_new(nullptr, FALSE);
+  g_autoptr(GMainLoop) loop = g_main_loop_new(nullptr, FALSE);
   g_unix_signal_add(SIGTERM, &quit, loop);
   g_main_loop_run(loop);
   gtk_window_destroy(GTK_WINDOW(window));
-  g_main_loop_unref(loop);
   return 0;
 }

@@ -25,6 +25,7 @@
 
 #include "bench/support/BenchDataHome.h"
 #include "bench/support/KeptOpenConnection.h"
+#include "platform/gobject/ObjectRef.h"
 #include "platform/render/CairoDrawing.h"
 #include "platform/render/Path.h"
 #include "platform/render/Symbols.h"
@@ -103,7 +104,8 @@ BENCHMARK(BM_DrawVoiceWidget)->Unit(benchmark::kMicrosecond);
 void BM_HandWrittenDrawing(benchmark::State& state) {
   Surface surface = tileSurface();
   PangoFontMap* fontMap = pango_cairo_font_map_get_default();
-  PangoContext* context = pango_font_map_create_context(fontMap);
+  const auto context =
+      platform::gobject::ObjectRef<PangoContext>::adopt(pango_font_map_create_context(fontMap));
   struct Run {
     const char* text;
     const char* font;
@@ -131,19 +133,16 @@ void BM_HandWrittenDrawing(benchmark::State& state) {
           cr, platform::render::continuousRoundedRectangle({x, 84, 47, 38}, 7), WidgetPalette::surface);
     }
     for (const Run& run : runs) {
-      PangoLayout* layout = pango_layout_new(context);
-      PangoFontDescription* font = pango_font_description_from_string(run.font);
+      g_autoptr(PangoLayout) layout = pango_layout_new(context.get());
+      g_autoptr(PangoFontDescription) font = pango_font_description_from_string(run.font);
       pango_layout_set_font_description(layout, font);
       pango_layout_set_text(layout, run.text, -1);
       platform::render::CairoDrawing::setColor(cr, run.color);
       cairo_move_to(cr, run.x, run.y);
       pango_cairo_show_layout(cr, layout);
-      pango_font_description_free(font);
-      g_object_unref(layout);
     }
     cairo_surface_flush(surface.get());
   }
-  g_object_unref(context);
 }
 BENCHMARK(BM_HandWrittenDrawing)->Unit(benchmark::kMicrosecond);
 

@@ -22,7 +22,7 @@ class PrivateBus : public ::testing::Environment {
   }
   void TearDown() override {
     g_test_dbus_down(bus_);
-    g_object_unref(bus_);
+    g_clear_object(&bus_);
   }
 
  private:

@@ -20,6 +20,7 @@
 #include <memory>
 #include <string_view>
 
+#include "platform/gobject/ObjectRef.h"
 #include "platform/screencast/extension/CaptureSource.h"
 #include "platform/screencast/extension/ExtensionHost.h"
 
@@ -48,23 +49,16 @@ bool reportFirstFrame() {
 }
 
 struct BareCapture {
-  GMainLoop* loop = g_main_loop_new(nullptr, FALSE);
-  XdpPortal* portal = xdp_portal_new();
-  XdpSession* session = nullptr;
-  GstElement* pipeline = nullptr;
+  GMainLoop* loop = nullptr;  // runBare()'s
+  platform::gobject::ObjectRef<XdpPortal> portal =
+      platform::gobject::ObjectRef<XdpPortal>::adopt(xdp_portal_new());
+  platform::gobject::ObjectRef<XdpSession> session;
+  platform::gobject::ObjectRef<GstElement> pipeline;
   int status = 0;
 
   ~BareCapture() {
-    if (pipeline != nullptr) {
-      gst_element_set_state(pipeline, GST_STATE_NULL);
-      gst_object_unref(pipeline);
-    }
-    if (session != nullptr) {
-      xdp_session_close(session);
-      g_object_unref(session);
-    }
-    g_object_unref(portal);
-    g_main_loop_unref(loop);
+    if (pipeline) gst_element_set_state(pipeline.get(), GST_STATE_NULL);
+    if (session) xdp_session_close(session.get());
   }
 
   void fail(const char* what, const GError* error) {
@@ -76,9 +70,8 @@ struct BareCapture {
 };
 
 GstFlowReturn onBareSample(GstAppSink* sink, gpointer /*capture*/) {
-  GstSample* sample = gst_app_sink_pull_sample(sink);
+  g_autoptr(GstSample) sample = gst_app_sink_pull_sample(sink);
   reportFirstFrame();
-  if (sample != nullptr) gst_sample_unref(sample);
   return GST_FLOW_OK;
 }
 
@@ -94,23 +87,24 @@ void onBareStarted(GObject* session, GAsyncResult* result, gpointer data) {
   const int fd = xdp_session_open_pipewire_remote(XDP_SESSION(session));
   if (fd < 0) return capture.fail("OpenPipeWireRemote", nullptr);
   markStreamStarted();
-  capture.pipeline =
-      gst_parse_launch(platform::screencast::portalCaptureDescription(fd, node).c_str(), &error);
-  if (capture.pipeline == nullptr) return capture.fail("pipeline", error);
-  g_autoptr(GstElement) sink = gst_bin_get_by_name(GST_BIN(capture.pipeline), "sink");
+  capture.pipeline = platform::gobject::ObjectRef<GstElement>::retain(
+      gst_parse_launch(platform::screencast::portalCaptureDescription(fd, node).c_str(), &error));
+  if (!capture.pipeline) return capture.fail("pipeline", error);
+  g_autoptr(GstElement) sink = gst_bin_get_by_name(GST_BIN(capture.pipeline.get()), "sink");
   GstAppSinkCallbacks callbacks{};
   callbacks.new_sample = &onBareSample;
   gst_app_sink_set_callbacks(GST_APP_SINK(sink), &callbacks, &capture, nullptr);
-  if (gst_element_set_state(capture.pipeline, GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE)
+  if (gst_element_set_state(capture.pipeline.get(), GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE)
     capture.fail("pipeline", nullptr);
 }
 
 void onBareSessionCreated(GObject* portal, GAsyncResult* result, gpointer data) {
   auto& capture = *static_cast<BareCapture*>(data);
   g_autoptr(GError) error = nullptr;
-  capture.session = xdp_portal_create_screencast_session_finish(XDP_PORTAL(portal), result, &error);
-  if (capture.session == nullptr) return capture.fail("CreateSession", error);
-  xdp_session_start(capture.session, nullptr, nullptr, &onBareStarted, &capture);
+  capture.session = platform::gobject::ObjectRef<XdpSession>::adopt(
+      xdp_portal_create_screencast_session_finish(XDP_PORTAL(portal), result, &error));
+  if (!capture.session) return capture.fail("CreateSession", error);
+  xdp_session_start(capture.session.get(), nullptr, nullptr, &onBareStarted, &capture);
 }
 
 gboolean quitLoop(gpointer loop) {
@@ -119,11 +113,13 @@ gboolean quitLoop(gpointer loop) {
 }
 
 int runBare() {
+  g_autoptr(GMainLoop) loop = g_main_loop_new(nullptr, FALSE);
   BareCapture capture;
+  capture.loop = loop;
   g_unix_signal_add(SIGINT, &quitLoop, capture.loop);
   g_unix_signal_add(SIGTERM, &quitLoop, capture.loop);
   xdp_portal_create_screencast_session(
-      capture.portal, static_cast<XdpOutputType>(XDP_OUTPUT_MONITOR | XDP_OUTPUT_WINDOW),
+      capture.portal.get(), static_cast<XdpOutputType>(XDP_OUTPUT_MONITOR | XDP_OUTPUT_WINDOW),
       XDP_SCREENCAST_FLAG_NONE, XDP_CURSOR_MODE_EMBEDDED, XDP_PERSIST_MODE_NONE, nullptr, nullptr,
       &onBareSessionCreated, &capture);
   g_main_loop_run(capture.loop);
