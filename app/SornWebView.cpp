@@ -89,7 +89,7 @@ Coordinator& coordinatorOf(gpointer data) { return **static_cast<std::shared_ptr
 
 void onScriptMessage(WebKitUserContentManager* /*manager*/, JSCValue* value, gpointer data) {
   // The bridge world posts the page's value as its JSON text; nothing else reaches it.
-  if (!jsc_value_is_string(value)) return;
+  if (jsc_value_is_string(value) == FALSE) return;
   g_autofree char* json = jsc_value_to_string(value);
   // A message whose handling fails is dropped.
   platform::dispatch::runGuarded([&] { coordinatorOf(data).userContentController(json); });
@@ -140,7 +140,7 @@ GtkWidget* onCreate(WebKitWebView* webView, WebKitNavigationAction* action, gpoi
 
 gboolean onPermissionRequest(WebKitWebView* webView, WebKitPermissionRequest* request, gpointer data) {
   // Every other kind of request keeps the engine's default.
-  if (!WEBKIT_IS_USER_MEDIA_PERMISSION_REQUEST(request)) return FALSE;
+  if (WEBKIT_IS_USER_MEDIA_PERMISSION_REQUEST(request) == FALSE) return FALSE;
   bool answered = false;
   platform::dispatch::runGuarded(
       [&] {
@@ -173,9 +173,9 @@ constexpr const char* kErrorPageNext = "sorn-error-page-next";
 // load or one the navigation policy turned into something else).
 gboolean onLoadFailed(WebKitWebView* webView, WebKitLoadEvent /*event*/, const char* /*uri*/, GError* error,
                       gpointer /*data*/) {
-  const bool shown = !g_error_matches(error, WEBKIT_NETWORK_ERROR, WEBKIT_NETWORK_ERROR_CANCELLED) &&
-                     !g_error_matches(error, WEBKIT_POLICY_ERROR,
-                                      WEBKIT_POLICY_ERROR_FRAME_LOAD_INTERRUPTED_BY_POLICY_CHANGE);
+  const bool shown = g_error_matches(error, WEBKIT_NETWORK_ERROR, WEBKIT_NETWORK_ERROR_CANCELLED) == FALSE &&
+                     g_error_matches(error, WEBKIT_POLICY_ERROR,
+                                     WEBKIT_POLICY_ERROR_FRAME_LOAD_INTERRUPTED_BY_POLICY_CHANGE) == FALSE;
   g_object_set_data(G_OBJECT(webView), kErrorPageNext, GINT_TO_POINTER(shown ? 1 : 0));
   return FALSE;  // the engine shows its error page as ever
 }

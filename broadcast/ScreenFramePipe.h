@@ -29,6 +29,7 @@ class ScreenFramePipe {
   static ScreenFramePipe& shared();
 
   ScreenFramePipe();
+  ~ScreenFramePipe() = default;
   ScreenFramePipe(const ScreenFramePipe&) = delete;
   ScreenFramePipe& operator=(const ScreenFramePipe&) = delete;
 

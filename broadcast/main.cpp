@@ -117,6 +117,7 @@ bool isSet(const char* variable) {
 
 }  // namespace
 
+// NOLINTNEXTLINE(bugprone-exception-escape): std::get below follows the check that it holds Options
 int main(int argc, char** argv) {
   platform::text::initTranslations();
   const auto commandLine = readCommandLine(argc, argv);

@@ -48,9 +48,9 @@ std::optional<std::string> offeredSdp(const httplib::Request& request, httplib::
     problem = "The request body must be a JSON object.";
   } else if (auto sdp = body.find("sdp");
              sdp == body.end() || !sdp->is_string() || sdp->get_ref<const std::string&>().empty()) {
-    problem = "\"sdp\" must be a non-empty string.";
+    problem = R"("sdp" must be a non-empty string.)";
   } else if (auto type = body.find("type"); type != body.end() && *type != "offer") {
-    problem = "\"type\" must be \"offer\" when given.";
+    problem = R"("type" must be "offer" when given.)";
   } else {
     return sdp->get<std::string>();
   }

@@ -18,7 +18,7 @@ constexpr const char* kLocalAddress = "127.0.0.1";
 std::optional<std::string> promiseError(GstPromise* promise) {
   if (gst_promise_wait(promise) != GST_PROMISE_RESULT_REPLIED) return std::string("webrtcbin gave no reply");
   const GstStructure* reply = gst_promise_get_reply(promise);
-  if (reply == nullptr || !gst_structure_has_field(reply, "error")) return std::nullopt;
+  if (reply == nullptr || gst_structure_has_field(reply, "error") == FALSE) return std::nullopt;
   g_autoptr(GError) error = nullptr;
   gst_structure_get(reply, "error", G_TYPE_ERROR, &error, nullptr);
   return std::string(error != nullptr ? error->message : "unknown error");
@@ -95,7 +95,7 @@ std::optional<std::string> VoiceCall::build(const VoiceOffer& offer) {
   // (stereo or not) could differ from the offer's, and webrtcbin would then answer with a
   // receive-only transceiver of its own.
   sendPad_ = ObjectRef<GstPad>::adopt(gst_element_request_pad_simple(webrtc_, "sink_%u"));
-  if (!sendPad_ || !gst_element_link_many(echoSource_, depayloader, payloader_, nullptr))
+  if (!sendPad_ || gst_element_link_many(echoSource_, depayloader, payloader_, nullptr) == FALSE)
     return std::string("The voice peer's echo could not be linked.");
   g_autoptr(GstWebRTCRTPTransceiver) transceiver = nullptr;
   g_object_get(sendPad_.get(), "transceiver", &transceiver, nullptr);
@@ -120,7 +120,7 @@ std::optional<std::string> VoiceCall::useLoopbackOnly() {
   g_object_get(webrtc_, "ice-agent", &ice, nullptr);
   gboolean added = FALSE;
   g_signal_emit_by_name(ice, "add-local-ip-address", kLocalAddress, &added);
-  if (!added) return std::string("The voice peer cannot use the loopback address.");
+  if (added == FALSE) return std::string("The voice peer cannot use the loopback address.");
   g_object_set(ice, "ice-tcp", FALSE, nullptr);
   return std::nullopt;
 }

@@ -2,6 +2,7 @@
 
 #include <gst/gst.h>
 
+#include <array>
 #include <future>
 #include <utility>
 
@@ -19,13 +20,13 @@ constexpr auto kReplyLimit = 30s;
 
 // The elements a call is made of, webrtcbin's own included: without one of them no call
 // can work, so the peer says so at once instead of failing each call.
-constexpr const char* kElements[] = {"webrtcbin", "nicesrc",      "nicesink",   "dtlssrtpenc", "dtlssrtpdec",
-                                     "rtpbin",    "rtpopusdepay", "rtpopuspay", "queue",       "fakesink"};
+constexpr std::array kElements = {"webrtcbin", "nicesrc",      "nicesink",   "dtlssrtpenc", "dtlssrtpdec",
+                                  "rtpbin",    "rtpopusdepay", "rtpopuspay", "queue",       "fakesink"};
 
 // Why no call can be made, when none can.
 std::optional<std::string> loadGStreamer() {
   g_autoptr(GError) error = nullptr;
-  if (!gst_init_check(nullptr, nullptr, &error))
+  if (gst_init_check(nullptr, nullptr, &error) == FALSE)
     return std::string("Voice is not available: GStreamer did not start (") + error->message + ").";
   // A call's streaming threads end with it instead of idling in GLib's thread pool.
   g_thread_pool_set_max_unused_threads(0);

@@ -23,7 +23,7 @@ bool SharedStore::remove(std::string_view key) const { return suite_.remove(key)
 bool SharedStore::write(const StoreChanges& changes) const { return suite_.write(changes.changes()); }
 
 StoreSnapshot SharedStore::read(std::initializer_list<std::string_view> keys) const {
-  return StoreSnapshot(keys, suite_.read(std::span(keys.begin(), keys.size())));
+  return {keys, suite_.read(std::span(keys.begin(), keys.size()))};
 }
 
 std::int64_t SharedStore::integer(std::string_view key) const { return suite_.integer(key).value_or(0); }

@@ -105,9 +105,9 @@ int SornApp::main(int argc, char** argv) {
   auto application = platform::gobject::ObjectRef<GApplication>::adopt(
       g_application_new(kApplicationId, G_APPLICATION_DEFAULT_FLAGS));
   g_autoptr(GError) error = nullptr;
-  if (!g_application_register(application.get(), nullptr, &error)) {
+  if (g_application_register(application.get(), nullptr, &error) == FALSE) {
     g_debug("running without a single instance: %s", error->message);
-  } else if (g_application_get_is_remote(application.get())) {
+  } else if (g_application_get_is_remote(application.get()) != FALSE) {
     g_application_activate(application.get());
     if (GDBusConnection* bus = g_application_get_dbus_connection(application.get())) {
       g_dbus_connection_flush_sync(bus, nullptr, nullptr);

@@ -10,12 +10,10 @@ SignalError::SignalError(Kind kind, std::int64_t code, std::string message, std:
     : kind_(kind), code_(code), message_(std::move(message)), text_(std::move(text)) {}
 
 SignalError SignalError::http(std::int64_t code, std::string message) {
-  return SignalError(Kind::http, code, std::move(message), {});
+  return {Kind::http, code, std::move(message), {}};
 }
 
-SignalError SignalError::malformed(std::string text) {
-  return SignalError(Kind::malformed, 0, {}, std::move(text));
-}
+SignalError SignalError::malformed(std::string text) { return {Kind::malformed, 0, {}, std::move(text)}; }
 
 std::string SignalError::errorDescription() const {
   switch (kind_) {

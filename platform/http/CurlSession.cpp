@@ -89,7 +89,7 @@ std::variant<HeaderList, TransportError> headerList(const HttpRequest& request) 
         name.find(':') != std::string::npos) {
       return invalidRequest("The request has a header that cannot be sent.");
     }
-    if (!append(name + ": " + value)) {
+    if (!append(std::string(name).append(": ").append(value))) {
       return TransportError{TransportError::Kind::failed, "The request could not be prepared."};
     }
   }
@@ -190,7 +190,7 @@ CurlSession::~CurlSession() = default;
 
 CurlSession& CurlSession::shared() {
   // Never destroyed: a worker task may still be sending while the process exits.
-  static CurlSession* const session = new CurlSession();
+  static auto* const session = new CurlSession();
   return *session;
 }
 

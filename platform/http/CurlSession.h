@@ -14,6 +14,7 @@ namespace platform::http {
 // Redirects are never followed. Only https, or plain http to a loopback host (127.0.0.0/8,
 // ::1, localhost) and never through a proxy, so a bearer token never crosses a network
 // in clear text. Reply bodies over kMaxReplyBytes end the request.
+// NOLINTNEXTLINE(cppcoreguidelines-virtual-class-destructor): private, as the session is never destroyed
 class CurlSession final : public HttpTransport {
  public:
   static constexpr std::size_t kMaxReplyBytes = std::size_t{1} << 20;

@@ -7,5 +7,8 @@ template <class... Ts>
 struct Overloaded : Ts... {
   using Ts::operator()...;
 };
+// Spelled out for compilers without deduction from aggregate initialisation.
+template <class... Ts>
+Overloaded(Ts...) -> Overloaded<Ts...>;
 
 }  // namespace platform::render

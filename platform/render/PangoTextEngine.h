@@ -42,7 +42,7 @@ class PangoTextEngine final : public TextMeasurer {
   };
 
   Run& runFor(const Text& text);
-  Size fit(Run& run, ProposedSize proposal);
+  static Size fit(Run& run, ProposedSize proposal);
 
   gobject::ObjectRef<PangoContext> context_;
   std::string systemFamily_;

@@ -33,7 +33,7 @@ void addCorner(Path& path, Point corner, Point incoming, Point outgoing, double 
   };
   path.lineTo(at(kCorner[0]));
   for (std::size_t i = 1; i < kCorner.size(); i += 3)
-    path.curveTo(at(kCorner[i]), at(kCorner[i + 1]), at(kCorner[i + 2]));
+    path.curveTo(at(kCorner.at(i)), at(kCorner.at(i + 1)), at(kCorner.at(i + 2)));
 }
 
 }  // namespace

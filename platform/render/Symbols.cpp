@@ -18,7 +18,7 @@ Path waveform(const Rect& box) {
   const double barWidth = step * 0.58;
   const double middle = box.y + box.height / 2;
   for (std::size_t i = 0; i < kWaveformBars.size(); ++i) {
-    const double height = box.height * kWaveformBars[i];
+    const double height = box.height * kWaveformBars.at(i);
     const double x = box.x + step * static_cast<double>(i) + (step - barWidth) / 2;
     addCapsule(path, {x, middle - height / 2, barWidth, height});
   }

@@ -22,9 +22,8 @@ namespace fs = std::filesystem;
 class FolderLock {
  public:
   explicit FolderLock(const fs::path& folder)
-      : fd_(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {
-    locked_ = fd_ >= 0 && flock(fd_, LOCK_EX) == 0;
-  }
+      : fd_(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)),
+        locked_(fd_ >= 0 && flock(fd_, LOCK_EX) == 0) {}
   ~FolderLock() {
     if (fd_ >= 0) ::close(fd_);
   }
@@ -34,7 +33,7 @@ class FolderLock {
 
  private:
   int fd_;
-  bool locked_ = false;
+  bool locked_;
 };
 
 bool isTaken(const fs::path& path) {

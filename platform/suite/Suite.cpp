@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <array>
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
@@ -22,9 +23,13 @@ namespace fs = std::filesystem;
 fs::path userDataDir() {
   if (const char* xdg = std::getenv("XDG_DATA_HOME"); xdg != nullptr && xdg[0] == '/') return xdg;
   const char* home = std::getenv("HOME");
+  // getpwuid_r, as stores are opened on any thread.
+  struct passwd entry {};
+  std::array<char, 4096> entryText{};
   if (home == nullptr || home[0] != '/') {
-    const struct passwd* entry = getpwuid(geteuid());
-    home = entry != nullptr ? entry->pw_dir : "/";
+    struct passwd* found = nullptr;
+    const bool known = getpwuid_r(geteuid(), &entry, entryText.data(), entryText.size(), &found) == 0;
+    home = known && found != nullptr ? found->pw_dir : "/";
   }
   return fs::path(home) / ".local" / "share";
 }

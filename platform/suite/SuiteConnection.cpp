@@ -4,6 +4,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <array>
 #include <chrono>
 #include <thread>
 #include <utility>
@@ -180,7 +182,7 @@ SuiteConnection::Opening SuiteConnection::setUp() {
 }
 
 bool SuiteConnection::prepare() {
-  const std::pair<const char*, sqlite3_stmt**> statements[] = {
+  const std::array<std::pair<const char*, sqlite3_stmt**>, 7> statements = {{
       {"INSERT OR REPLACE INTO entries (key, value) VALUES (?1, ?2)", &upsert_},
       {"DELETE FROM entries WHERE key = ?1", &delete_},
       {"SELECT value FROM entries WHERE key = ?1", &select_},
@@ -188,11 +190,11 @@ bool SuiteConnection::prepare() {
       {"BEGIN", &beginRead_},
       {"COMMIT", &commit_},
       {"ROLLBACK", &rollback_},
-  };
-  for (auto [sql, stmt] : statements) {
-    if (sqlite3_prepare_v3(db_, sql, -1, SQLITE_PREPARE_PERSISTENT, stmt, nullptr) != SQLITE_OK) return false;
-  }
-  return true;
+  }};
+  return std::ranges::all_of(statements, [this](const auto& statement) {
+    return sqlite3_prepare_v3(db_, statement.first, -1, SQLITE_PREPARE_PERSISTENT, statement.second,
+                              nullptr) == SQLITE_OK;
+  });
 }
 
 bool SuiteConnection::stillOpens(const std::filesystem::path& file) const {

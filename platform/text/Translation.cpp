@@ -40,7 +40,7 @@ std::filesystem::path localeDir(const std::filesystem::path& prefixFromProgram) 
 }
 
 void initTranslations(const std::filesystem::path& prefixFromProgram) {
-  std::setlocale(LC_ALL, "");
+  std::setlocale(LC_ALL, "");  // NOLINT(concurrency-mt-unsafe): called before any thread starts
   if (const auto dir = localeDir(prefixFromProgram); !dir.empty()) bindtextdomain(kTextDomain, dir.c_str());
   bind_textdomain_codeset(kTextDomain, "UTF-8");
   textdomain(kTextDomain);

@@ -39,6 +39,10 @@ std::string translateFilling(const char* format, std::string_view placeholder, s
 
 }  // namespace platform::text
 
+// Macros by gettext's convention: xgettext extracts the texts by these names, and N_ and C_
+// must see string literals.
+// NOLINTBEGIN(bugprone-reserved-identifier,cppcoreguidelines-macro-usage)
 #define _(text) ::gettext(text)
 #define N_(text) text
 #define C_(context, message) ::platform::text::contextGettext(context "\004" message, message)
+// NOLINTEND(bugprone-reserved-identifier,cppcoreguidelines-macro-usage)

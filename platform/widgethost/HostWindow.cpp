@@ -29,12 +29,13 @@ void paintBackdrop(cairo_t* cairo, int width, int height) {
 }  // namespace
 
 HostWindow::HostWindow(const LiveTimelines& timelines)
-    : timelines_(timelines), screen_(HomeScreen::arrange(tileSizes(timelines))) {
+    : timelines_(timelines),
+      screen_(HomeScreen::arrange(tileSizes(timelines))),
+      area_(gtk_drawing_area_new()) {
   // GTK keeps top-level windows alive itself; the reference here keeps ours until we
   // destroy it.
   window_ = gobject::ObjectRef<GtkWindow>::retain(GTK_WINDOW(gtk_window_new()));
   gtk_window_set_title(window_.get(), _("Sorn Widgets"));
-  area_ = gtk_drawing_area_new();
   const int width = static_cast<int>(std::ceil(screen_.size.width));
   const int height = static_cast<int>(std::ceil(screen_.size.height));
   gtk_drawing_area_set_content_width(GTK_DRAWING_AREA(area_), width);

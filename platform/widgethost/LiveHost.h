@@ -17,6 +17,7 @@ namespace platform::widgethost {
 class LiveHost {
  public:
   LiveHost(std::vector<PlacedWidget> placed, const Clock& clock);
+  ~LiveHost() = default;
   LiveHost(const LiveHost&) = delete;
   LiveHost& operator=(const LiveHost&) = delete;
 

@@ -11,7 +11,7 @@ namespace platform::widgethost {
 // One widget of the bundle placed in one of its families.
 struct PlacedWidget {
   StaticConfiguration configuration;
-  WidgetFamily family;
+  WidgetFamily family{};
 
   [[nodiscard]] TimelineProviderContext context(bool isPreview) const {
     return {family, displaySize(family), isPreview};

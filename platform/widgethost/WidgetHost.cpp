@@ -67,6 +67,7 @@ std::variant<HostOptions, int> readCommandLine(const std::vector<std::string>& a
   g_option_context_add_main_entries(context, entries.data(), nullptr);
   g_option_context_set_summary(context, _(kDescription));
   // Parsing takes out what it reads; the program name and anything unread stay.
+  // NOLINTNEXTLINE(modernize-use-auto): g_auto takes the type its cleanup is chosen by
   g_auto(GStrv) remaining = g_new0(gchar*, arguments.size() + 1);
   for (std::size_t i = 0; i < arguments.size(); ++i) remaining[i] = g_strdup(arguments[i].c_str());
   g_autoptr(GError) error = nullptr;
@@ -100,7 +101,7 @@ std::variant<HostOptions, int> readCommandLine(const std::vector<std::string>& a
 
 [[noreturn]] void fail(const std::string& message, int status) {
   platform::text::printCommandLineError(kProgram, message);
-  std::exit(status);
+  std::exit(status);  // NOLINT(concurrency-mt-unsafe): main() returns nothing; the host exits itself
 }
 
 // The window mode's state between the application's activation and its shutdown.
@@ -132,7 +133,7 @@ void onShutdown(GApplication* /*application*/, gpointer data) {
 }
 
 void runWindow(const WidgetBundle& bundle) {
-  if (!gtk_init_check()) {
+  if (gtk_init_check() == FALSE) {
     fail(
         "cannot open a display to show the widgets on; --snapshot DIR or --gallery DIR writes them as PNG "
         "files",
@@ -147,7 +148,8 @@ void runWindow(const WidgetBundle& bundle) {
   g_signal_connect(application.get(), "shutdown", G_CALLBACK(onShutdown), &mode);
   const dispatch::StopSignals stopSignals(
       [&application] { g_application_quit(G_APPLICATION(application.get())); });
-  if (g_application_run(G_APPLICATION(application.get()), 0, nullptr) != 0) std::exit(1);
+  if (g_application_run(G_APPLICATION(application.get()), 0, nullptr) != 0)
+    std::exit(1);  // NOLINT(concurrency-mt-unsafe): as in fail()
   g_signal_handlers_disconnect_by_data(application.get(), &mode);
 }
 
@@ -158,7 +160,8 @@ void runWidgetHost(const WidgetBundle& bundle) {
   // GTK names the window's class (WM_CLASS) after it, which the desktop entries match.
   g_set_prgname(kProgram);
   const auto commandLine = readCommandLine(processArguments());
-  if (const int* status = std::get_if<int>(&commandLine)) std::exit(*status);
+  if (const int* status = std::get_if<int>(&commandLine))
+    std::exit(*status);  // NOLINT(concurrency-mt-unsafe): as in fail()
   const auto& options = std::get<HostOptions>(commandLine);
   switch (options.mode) {
     case HostOptions::Mode::snapshot:

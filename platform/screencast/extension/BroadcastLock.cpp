@@ -7,7 +7,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstring>
 
 namespace platform::screencast {
 
@@ -24,14 +23,14 @@ std::optional<BroadcastLock> BroadcastLock::acquire() {
   const std::filesystem::path file = path();
   if (g_mkdir_with_parents(file.parent_path().c_str(), 0700) != 0) {
     g_debug("%s cannot be made (%s): broadcasts are not kept to one at a time", file.parent_path().c_str(),
-            std::strerror(errno));
+            g_strerror(errno));
     return BroadcastLock(-1);
   }
   // Not inherited by the indicator, or a broadcast killed before it would leave the lock held.
   const int descriptor = ::open(file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
   if (descriptor < 0) {
     g_debug("%s cannot be opened (%s): broadcasts are not kept to one at a time", file.c_str(),
-            std::strerror(errno));
+            g_strerror(errno));
     return BroadcastLock(-1);
   }
   if (::flock(descriptor, LOCK_EX | LOCK_NB) != 0) {
@@ -39,7 +38,7 @@ std::optional<BroadcastLock> BroadcastLock::acquire() {
     ::close(descriptor);
     if (error == EWOULDBLOCK) return std::nullopt;
     g_debug("%s cannot be locked (%s): broadcasts are not kept to one at a time", file.c_str(),
-            std::strerror(error));
+            g_strerror(error));
     return BroadcastLock(-1);
   }
   return BroadcastLock(descriptor);

@@ -36,6 +36,8 @@ class BroadcastService {
   BroadcastService() = default;
   BroadcastService(const BroadcastService&) = default;
   BroadcastService& operator=(const BroadcastService&) = default;
+  BroadcastService(BroadcastService&&) = default;
+  BroadcastService& operator=(BroadcastService&&) = default;
 };
 
 // Base of a broadcast extension's principal class, which the extension host drives

@@ -119,7 +119,7 @@ int main() {
   // Two labels and a button do not need a GL context; drawing them with Cairo keeps the
   // indicator small. A renderer the user chose is kept.
   g_setenv("GSK_RENDERER", "cairo", FALSE);
-  if (!gtk_init_check()) return 2;
+  if (gtk_init_check() == FALSE) return 2;
   g_object_set(gtk_settings_get_default(), "gtk-application-prefer-dark-theme", TRUE, nullptr);
 
   Indicator indicator;

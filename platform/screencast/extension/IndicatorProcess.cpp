@@ -63,7 +63,7 @@ void IndicatorProcess::onLine(GObject* source, GAsyncResult* result, gpointer se
   auto* indicator = static_cast<IndicatorProcess*>(self);
   // A press whose handling fails is lost; the broadcast goes on.
   if (stop && indicator->onStop_) platform::dispatch::runGuarded([indicator] { indicator->onStop_(); });
-  if (!g_cancellable_is_cancelled(indicator->cancellable_.get())) indicator->readNextLine();
+  if (g_cancellable_is_cancelled(indicator->cancellable_.get()) == FALSE) indicator->readNextLine();
 }
 
 void IndicatorProcess::showError(const std::string& description) {

@@ -22,7 +22,7 @@ using Pending = std::shared_ptr<PortalCapture>;
 
 std::string messageOf(GError* error) {
   if (error == nullptr) return "unknown error";
-  if (g_dbus_error_is_remote_error(error)) g_dbus_error_strip_remote_error(error);
+  if (g_dbus_error_is_remote_error(error) != FALSE) g_dbus_error_strip_remote_error(error);
   return error->message;
 }
 
@@ -88,7 +88,7 @@ void PortalCapture::onSessionCreated(GObject* portal, GAsyncResult* result, gpoi
       return;
     }
     if (!session) {
-      if (g_error_matches(error, G_IO_ERROR, G_IO_ERROR_CANCELLED))
+      if (g_error_matches(error, G_IO_ERROR, G_IO_ERROR_CANCELLED) != FALSE)
         return capture.fail(cancelled, kCancelled);
       if (capture.usedToken_) {
         capture.tokenFile_.remove();
@@ -111,7 +111,7 @@ void PortalCapture::onSessionStarted(GObject* session, GAsyncResult* result, gpo
     auto& capture = **self;
     if (capture.closed_) return;
     if (!started) {
-      if (g_error_matches(error, G_IO_ERROR, G_IO_ERROR_CANCELLED))
+      if (g_error_matches(error, G_IO_ERROR, G_IO_ERROR_CANCELLED) != FALSE)
         return capture.fail(cancelled, kCancelled);
       if (capture.usedToken_) {
         // The desktop no longer honours the stored choice: forget it and ask the user.
@@ -154,7 +154,7 @@ void PortalCapture::onSessionClosed(GDBusConnection* bus, const gchar* /*sender*
                                     GVariant* /*parameters*/, gpointer capture) {
   platform::dispatch::runGuarded([&] {
     auto self = static_cast<std::weak_ptr<PortalCapture>*>(capture)->lock();
-    if (!self || self->closed_ || !g_str_has_prefix(path, sessionPathPrefix(bus).c_str())) return;
+    if (!self || self->closed_ || g_str_has_prefix(path, sessionPathPrefix(bus).c_str()) == FALSE) return;
     auto report = self->callbacks_.closed;
     self->close();
     if (report) report();

@@ -50,12 +50,12 @@ class PortalCapture : public std::enable_shared_from_this<PortalCapture> {
   void fail(ErrorCode code, const std::string& description);
   void watchClosed();
 
-  static void onPortalProbed(GObject* bus, GAsyncResult* result, gpointer self);
-  static void onSessionCreated(GObject* portal, GAsyncResult* result, gpointer self);
-  static void onSessionStarted(GObject* session, GAsyncResult* result, gpointer self);
+  static void onPortalProbed(GObject* bus, GAsyncResult* result, gpointer pending);
+  static void onSessionCreated(GObject* portal, GAsyncResult* result, gpointer pending);
+  static void onSessionStarted(GObject* session, GAsyncResult* result, gpointer pending);
   static void onSessionClosed(GDBusConnection* bus, const gchar* sender, const gchar* path,
                               const gchar* interface, const gchar* signal, GVariant* parameters,
-                              gpointer self);
+                              gpointer capture);
 
   const RestoreTokenFile tokenFile_;
   const Callbacks callbacks_;

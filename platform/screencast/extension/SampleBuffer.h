@@ -43,17 +43,16 @@ class ImageBuffer {
 
 // A counted reference to one captured sample: copying takes another reference,
 // destruction drops one. Usable on any thread.
+// NOLINTNEXTLINE(cppcoreguidelines-special-member-functions): one assignment by value serves copy and move
 class SampleBuffer {
  public:
   SampleBuffer() = default;
   // Takes over a reference the caller already owns.
-  static SampleBuffer adopt(void* sample, const SampleBufferKind& kind) {
-    return SampleBuffer(sample, &kind);
-  }
+  static SampleBuffer adopt(void* sample, const SampleBufferKind& kind) { return {sample, &kind}; }
   // Takes a reference of its own.
   static SampleBuffer retain(void* sample, const SampleBufferKind& kind) {
     if (sample != nullptr) kind.retain(sample);
-    return SampleBuffer(sample, &kind);
+    return {sample, &kind};
   }
 
   SampleBuffer(const SampleBuffer& other) : sample_(other.sample_), kind_(other.kind_) {
