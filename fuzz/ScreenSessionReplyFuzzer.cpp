@@ -1,12 +1,14 @@
 // Screen-session REST requests and replies through the client. The input: one byte for
-// the call ('o' open, 'c' close, 't' close with a track name; any other byte opens),
+// the call ('o' open, 'c' close, 't' close with a track name, 'p' a plain JSON request;
+// any other byte opens),
 // then three lines: the status in decimal (text that is no number stands for a reply
 // that is not an HTTP reply, status 0), the channel id, the voice session id; the rest
 // is the body. A transport of the harness's hands that reply back. Checks: an open that
 // succeeds gives a non-empty id from a 2xx reply; every failure has a description a user
 // can be shown (non-empty, valid UTF-8) and is the error the status calls for; each
 // request has the exact form, its channel id one path segment that means that id; a
-// voice session id that is no UTF-8 is sent nowhere.
+// voice session id that is no UTF-8 is sent nowhere; a plain request gives a 2xx
+// reply's object, or an empty one.
 #include <algorithm>
 #include <cctype>
 #include <charconv>
@@ -175,7 +177,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const int requestsBefore = transport.requests;
   const bool twoHundreds = status >= 200 && status <= 299;
 
-  if (call == 'c' || call == 't') {
+  if (call == 'p') {
+    const auto outcome = client.postJSON("/any", json::object());
+    check(transport.last.url == "https://api.example.test/v1/api/any",
+          "request went to " + transport.last.url);
+    const json reply = json::parse(transport.reply.body, nullptr, /*allow_exceptions=*/false);
+    check(outcome.ok() == twoHundreds, "a request succeeded or failed against its status");
+    if (outcome.ok())
+      check(outcome.value() == (reply.is_object() ? reply : json::object()), "not the reply's object");
+    if (!outcome.ok()) checkFailure(outcome.error(), status, /*open=*/false);
+  } else if (call == 'c' || call == 't') {
     const std::optional<std::string> trackName =
         call == 't' ? std::optional<std::string>("screen-ios-42") : std::nullopt;
     const auto outcome = client.closeScreenSession("scr-1", trackName);
