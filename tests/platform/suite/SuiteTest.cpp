@@ -354,9 +354,9 @@ TEST(SharedStore, RecordsRewrittenByAnotherThreadAreReadWhole) {
   EXPECT_EQ(placeholders, std::vector(kReaders, placeholders[0]));
 }
 
-// Writer `index` keeps its count under "counter.<index>" and, in the same record, a
-// payload spanning several pages (so that a kill often lands mid-write) whose every byte
-// follows from the index and the count. It carries on from the count stored, and after
+// Writer `index` keeps its count under "counter.<index>" and, in the same record (written
+// through the SharedStore, as the programs write), a payload spanning several pages (so
+// that a kill often lands mid-write) whose every byte follows from the index and the count. It carries on from the count stored, and after
 // each write reads every writer's pair in one snapshot: a count may be missing only
 // before its first write and never goes down, and the payload is the one written with it.
 // Runs that many rounds, or until killed when 0; 1 at the first failure.
@@ -367,27 +367,26 @@ std::string payloadFor(int writer, std::int64_t count) {
   return payload;
 }
 int write(int index, int writers, int rounds) {
+  const auto key = [](const char* name, int writer) { return name + std::to_string(writer); };
   std::vector<std::int64_t> lastSeen(writers, 0);
   std::int64_t count = -1;
   for (int round = 0; rounds == 0 || round < rounds; ++round) {
-    const auto suite = Suite::open(kSuite);
-    const std::string counterKey = "counter." + std::to_string(index);
-    if (!suite) return 1;
-    if (count < 0) count = suite->integer(counterKey).value_or(0);
+    const auto store = shared::SharedStore::open(kSuite);
+    if (!store) return 1;
+    if (count < 0) count = store->integer(key("counter.", index));
     ++count;
-    const SuiteChange record[] = {
-        {"payload." + std::to_string(index), StoredValue::ofText(payloadFor(index, count))},
-        {counterKey, StoredValue::ofInteger(count)}};
-    if (!suite->write(record)) return 1;
+    if (!store->write(shared::StoreChanges()
+                          .setString(key("payload.", index), payloadFor(index, count))
+                          .setInteger(key("counter.", index), count)))
+      return 1;
     for (int other = 0; other < writers; ++other) {
-      const std::string keys[] = {"counter." + std::to_string(other), "payload." + std::to_string(other)};
-      const std::string_view keyViews[] = {keys[0], keys[1]};
-      const auto values = suite->read(keyViews);
-      const auto seen = values[0].asInteger();
-      if (seen ? *seen < lastSeen[other] || values[1].asText() != payloadFor(other, *seen)
-               : lastSeen[other] != 0 || values[1].asText())
+      const std::string counter = key("counter.", other), payload = key("payload.", other);
+      const auto values = store->read({counter, payload});
+      const std::int64_t seen = values.integer(counter);
+      if (seen < lastSeen[other] ||
+          values.string(payload) != (seen ? std::optional(payloadFor(other, seen)) : std::nullopt))
         return 1;
-      lastSeen[other] = seen.value_or(0);
+      lastSeen[other] = seen;
     }
   }
   return 0;
