@@ -356,10 +356,11 @@ TEST(SharedStore, RecordsRewrittenByAnotherThreadAreReadWhole) {
 
 // Writer `index` keeps its count under "counter.<index>" and, in the same record (written
 // through the SharedStore, as the programs write), a payload spanning several pages (so
-// that a kill often lands mid-write) whose every byte follows from the index and the count. It carries on from the count stored, and after
-// each write reads every writer's pair in one snapshot: a count may be missing only
-// before its first write and never goes down, and the payload is the one written with it.
-// Runs that many rounds, or until killed when 0; 1 at the first failure.
+// that a kill often lands mid-write) whose every byte follows from the index and the
+// count. It carries on from the count stored, and after each write reads every writer's
+// pair in one snapshot: a count may be missing only before its first write and never goes
+// down, and the payload is the one written with it. Runs that many rounds, or until killed
+// when 0; 1 at the first failure.
 std::string payloadFor(int writer, std::int64_t count) {
   std::string payload = std::to_string(writer) + ":" + std::to_string(count) + ":";
   for (std::int64_t k = 0; payload.size() < 12 * 1024; ++k)
