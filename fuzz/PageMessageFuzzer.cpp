@@ -3,6 +3,7 @@
 // suite must hold nothing but what that message's kind writes: only the app's own
 // keys, each with its type, integer fields as whole numbers the value rules let
 // through, strings unchanged; and the reload and broadcast calls exactly as the kind asks.
+// What it holds reads back through the typed reads and the broadcast's credentials.
 #include <sqlite3.h>
 #include <unistd.h>
 
@@ -21,6 +22,8 @@
 #include <vector>
 
 #include "app/Coordinator.h"
+#include "broadcast/ScreenShareStore.h"
+#include "platform/suite/Suite.h"
 #include "shared/Constants.h"
 #include "shared/SharedStore.h"
 #include "shared/StoreKeys.h"
@@ -93,8 +96,8 @@ class SuiteUnderTest {
   SuiteUnderTest(const SuiteUnderTest&) = delete;
   SuiteUnderTest& operator=(const SuiteUnderTest&) = delete;
 
-  // Everything the suite holds, then empties it for the next message.
-  std::map<std::string, Row> take() {
+  // Everything the suite holds.
+  std::map<std::string, Row> contents() {
     std::map<std::string, Row> rows;
     sqlite3_stmt* select = nullptr;
     sqlite3_prepare_v2(db_, "SELECT key, typeof(value), value FROM entries", -1, &select, nullptr);
@@ -108,9 +111,13 @@ class SuiteUnderTest {
       rows.emplace(reinterpret_cast<const char*>(sqlite3_column_text(select, 0)), std::move(row));
     }
     sqlite3_finalize(select);
+    return rows;
+  }
+
+  // Empties it for the next message.
+  void empty() {
     if (sqlite3_exec(db_, "DELETE FROM entries", nullptr, nullptr, nullptr) != SQLITE_OK)
       fail("cannot empty the suite");
-    return rows;
   }
 
  private:
@@ -141,9 +148,13 @@ bool integerRuleHolds(const json& body, const char* name, std::int64_t stored) {
   return !wholeAndFits || number == 0.0;
 }
 
+// A string up to kMaxStringBytes is kept, anything else is the fallback.
 std::string stringRule(const json& body, const char* name, const std::string& fallback = {}) {
   const json* value = field(body, name);
-  return value != nullptr && value->is_string() ? value->get<std::string>() : fallback;
+  return value != nullptr && value->is_string() &&
+                 value->get_ref<const std::string&>().size() <= shared::kMaxStringBytes
+             ? value->get<std::string>()
+             : fallback;
 }
 
 void checkKeys(const std::map<std::string, Row>& rows, const std::set<std::string>& expected,
@@ -196,6 +207,48 @@ void checkVoiceJoined(const json& body, const std::map<std::string, Row>& rows) 
         "screen.updatedAt is not the current time");
 }
 
+// Each typed read gives the stored value exactly when it is of its type (a double read
+// takes an integer too, a bool read is an integer's); a text over kMaxStringBytes reads
+// as missing. The readers' snapshot gives the same, or its default.
+void checkReadBack(const std::map<std::string, Row>& rows) {
+  const auto suite = platform::suite::Suite::open(shared::kSuiteName, shared::kMaxStringBytes);
+  const auto store = shared::SharedStore::open();
+  check(suite && store, "the suite cannot be read");
+  for (const auto& [key, row] : rows) {
+    const bool integer = row.type == "integer", real = row.type == "real";
+    const auto asInteger = integer ? std::optional(row.integer) : std::nullopt;
+    const auto asDouble = integer ? std::optional(static_cast<double>(row.integer))
+                          : real  ? std::optional(row.real)
+                                  : std::nullopt;
+    const auto asText = row.type == "text" && row.text.size() <= shared::kMaxStringBytes
+                            ? std::optional(row.text)
+                            : std::nullopt;
+    const auto asBool = integer ? std::optional(row.integer != 0) : std::nullopt;
+    check(suite->integer(key) == asInteger && suite->doubleValue(key) == asDouble &&
+              suite->string(key) == asText && suite->boolValue(key) == asBool,
+          key + " reads back otherwise");
+    const auto snapshot = store->read({key});
+    check(snapshot.integer(key) == asInteger.value_or(0) &&
+              snapshot.doubleValue(key) == asDouble.value_or(0) && snapshot.string(key) == asText &&
+              snapshot.boolValue(key) == asBool.value_or(false),
+          key + " reads back otherwise in a snapshot");
+  }
+}
+
+// The broadcast takes credentials whose token, channel and voice session are not empty.
+void checkCredentials(const json& body) {
+  const auto token = stringRule(body, "token"), channel = stringRule(body, "channel_id"),
+             session = stringRule(body, "session_id");
+  const auto loaded = broadcast::ScreenShareStore::load();
+  check(token.empty() || channel.empty() || session.empty()
+            ? !loaded
+            : loaded ==
+                  broadcast::ScreenShareStore::Credentials{
+                      token, channel, session, stringRule(body, "api_base", shared::kDefaultApiBase),
+                      broadcast::ScreenShareStore::Date(std::chrono::duration<double>(kNow))},
+        "the broadcast's credentials are not the ones stored");
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -211,7 +264,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const int broadcasts = recorder.broadcasts;
   coordinator.userContentController(text);
   recorder.runMainQueue();
-  const auto rows = suite.take();
 
   // The kind as the page meant it, read independently of the Coordinator.
   const json body = json::parse(text, nullptr, /*allow_exceptions=*/false);
@@ -220,6 +272,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (const json* type = field(body, "type"); type != nullptr && type->is_string())
       kind = type->get<std::string>();
   }
+  if (kind == "voiceJoined") checkCredentials(body);
+  const auto rows = suite.contents();
+  checkReadBack(rows);
+  suite.empty();
 
   check(recorder.opened == opened, "a page message opened a URL");
   check(recorder.reloads == reloads + (kind == "stats" ? 1 : 0), "widget reloads do not match the message");
