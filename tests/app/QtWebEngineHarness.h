@@ -134,7 +134,7 @@ class QtWebEngineHarness {
     for (int step = 0; step < 6; ++step) {
       QKeyEvent tab(QEvent::KeyPress, Qt::Key_Tab, Qt::NoModifier);
       QApplication::sendEvent(window_.get(), &tab);
-      reached = reached || inPicker(QApplication::focusWidget());
+      reached = reached || inPicker(window_->focusWidget());
     }
     return reached;
   }
