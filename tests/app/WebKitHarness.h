@@ -3,8 +3,10 @@
 #include <gtk/gtk.h>
 #include <webkit/webkit.h>
 
+#include <algorithm>
 #include <cmath>
 #include <functional>
+#include <iterator>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -159,37 +161,34 @@ class WebKitHarness {
   // The sheet's texts in order, a switch as [on] or [off], a button prefixed with '>'
   // when it has the focus and '*' when Enter presses it.
   static std::vector<std::string> describe(Sheet sheet) {
-    std::vector<std::string> parts;
-    const std::function<void(GtkWidget*)> walk = [&](GtkWidget* widget) {
-      if (GTK_IS_LABEL(widget)) parts.emplace_back(gtk_label_get_text(GTK_LABEL(widget)));
+    std::vector<std::string> texts;
+    for (GtkWidget* widget : parts(GTK_WIDGET(sheet))) {
+      if (GTK_IS_LABEL(widget)) texts.emplace_back(gtk_label_get_text(GTK_LABEL(widget)));
       if (GTK_IS_SWITCH(widget))
-        parts.emplace_back(gtk_switch_get_active(GTK_SWITCH(widget)) ? "[on]" : "[off]");
+        texts.emplace_back(gtk_switch_get_active(GTK_SWITCH(widget)) ? "[on]" : "[off]");
       if (GTK_IS_BUTTON(widget))
-        parts.push_back(std::string(gtk_window_get_focus(sheet) == widget ? ">" : "") +
+        texts.push_back(std::string(gtk_window_get_focus(sheet) == widget ? ">" : "") +
                         (gtk_window_get_default_widget(sheet) == widget ? "*" : "") +
                         gtk_button_get_label(GTK_BUTTON(widget)));
-      if (GTK_IS_BUTTON(widget) || GTK_IS_SWITCH(widget)) return;
-      for (GtkWidget* child = gtk_widget_get_first_child(widget); child;
-           child = gtk_widget_get_next_sibling(child))
-        walk(child);
-    };
-    walk(GTK_WIDGET(sheet));
-    return parts;
+    }
+    return texts;
   }
   // Clicks a button or flips a switch, as its activation by the user does.
-  static void click(Sheet sheet, std::string_view part) {
-    const std::function<GtkWidget*(GtkWidget*)> find = [&](GtkWidget* root) -> GtkWidget* {
-      if (part == gtk_widget_get_name(root)) return root;
-      GtkWidget* found = nullptr;
-      for (GtkWidget* child = gtk_widget_get_first_child(root); child && !found;
-           child = gtk_widget_get_next_sibling(child))
-        found = find(child);
-      return found;
-    };
-    GtkWidget* widget = find(GTK_WIDGET(sheet));
-    if (GTK_IS_SWITCH(widget))
-      return gtk_switch_set_active(GTK_SWITCH(widget), !gtk_switch_get_active(GTK_SWITCH(widget)));
-    g_signal_emit_by_name(widget, "clicked");
+  static void click(Sheet sheet, std::string_view name) {
+    const auto widgets = parts(GTK_WIDGET(sheet));
+    GtkWidget* named = *std::ranges::find(widgets, name, gtk_widget_get_name);
+    if (GTK_IS_SWITCH(named))
+      return gtk_switch_set_active(GTK_SWITCH(named), !gtk_switch_get_active(GTK_SWITCH(named)));
+    g_signal_emit_by_name(named, "clicked");
+  }
+  // The widget and those in it, in order; what is inside a button or switch left out.
+  static std::vector<GtkWidget*> parts(GtkWidget* widget) {
+    std::vector<GtkWidget*> found{widget};
+    for (GtkWidget* child = gtk_widget_get_first_child(widget);
+         child && !GTK_IS_BUTTON(widget) && !GTK_IS_SWITCH(widget);
+         child = gtk_widget_get_next_sibling(child))
+      std::ranges::copy(parts(child), std::back_inserter(found));
+    return found;
   }
   static void closeWindow(Sheet sheet) { gtk_window_close(sheet); }
 
