@@ -348,11 +348,10 @@ class LauncherTest : public EngineTest {
     german_.emplace();
     ASSERT_TRUE(german_->usable()) << "de_DE.UTF-8 needs the locales package (scripts/deps)";
   }
-  void install(const std::string& id, const std::string& exec, const std::string& name = "Test Broadcast",
-               const std::string& germanName = "") {
-    auto keys = extension_.metadataKeys(id, name);
+  void install(const std::string& id, const std::string& exec) {
+    auto keys = extension_.metadataKeys(id, "Test Broadcast");
     keys["Exec"] = exec;
-    if (!germanName.empty()) keys["Name[de]"] = germanName;
+    keys["Name[de]"] = "Testübertragung";
     testsupport::FakeExtension::writeMetadata(dataDir_.dataHome(), id, keys);
   }
   // Attaches a new picker with these settings to the key window and presses its button,
@@ -391,7 +390,7 @@ class LauncherTest : public EngineTest {
 };
 
 TEST_F(LauncherTest, ThePickerSitsHiddenInTheKeyWindowAndEachPressOfItsButtonShowsOneSheet) {
-  install("com.tarnwell.sorn.broadcast", extension_.program().string(), "Sorn Broadcast");
+  install("com.tarnwell.sorn.broadcast", extension_.program().string());
   app::BroadcastPickerHost host(EngineHarness::launcherPlatform());
   host.startBroadcast();
   EXPECT_EQ(EngineHarness::windowCount(), 0U) << "without a window nothing happens";
@@ -404,7 +403,7 @@ TEST_F(LauncherTest, ThePickerSitsHiddenInTheKeyWindowAndEachPressOfItsButtonSho
     const auto sheets = window_->sheets();
     ASSERT_EQ(sheets.size(), 1U);
     EXPECT_EQ(window_->describe(sheets[0]),
-              (Strings{"Sorn Broadcast", kWarning, "Cancel", ">*Start Broadcast"}));
+              (Strings{"Test Broadcast", kWarning, "Cancel", ">*Start Broadcast"}));
     // A press while the sheet is open brings that sheet forward.
     host.startBroadcast();
     EXPECT_EQ(window_->sheets(), sheets);
@@ -415,7 +414,7 @@ TEST_F(LauncherTest, ThePickerSitsHiddenInTheKeyWindowAndEachPressOfItsButtonSho
 }
 
 TEST_F(LauncherTest, TheSheetStartsTheExtensionOnStartOrEnterButNeverOtherwiseInTheUsersLanguage) {
-  install(kId, extension_.program().string(), "Test Broadcast", "Testübertragung");
+  install(kId, extension_.program().string());
   openWindow();
   const Strings plain{"Test Broadcast", kWarning, "Cancel", ">*Start Broadcast"};
   const Strings microphone{"Test Broadcast", kWarning, "Microphone", "[off]", "Cancel", ">*Start Broadcast"};
