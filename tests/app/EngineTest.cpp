@@ -1,5 +1,5 @@
 // The app's web view on the engine this program is built for (one build per engine, the
-// same tests), loading pages from a loopback server.
+// same tests), loading pages from a loopback server; the launcher on the engine's toolkit.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -9,17 +9,23 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <future>
 #include <nlohmann/json.hpp>
 #include <optional>
+#include <tuple>
 
+#include "app/launcher/BroadcastPickerHost.h"
 #include "platform/dispatch/MainLoopQueue.h"
+#include "platform/screencast/picker/BroadcastChoice.h"
 #include "shared/SharedStore.h"
 #include "shared/StoreChanges.h"
 #include "shared/StoreKeys.h"
 #include SORN_ENGINE_HARNESS
 #include "tests/app/RecordingServices.h"
 #include "tests/support/DemoService.h"
+#include "tests/support/FakeExtension.h"
+#include "tests/support/GermanLocale.h"
 #include "tests/support/LoopbackHttpServer.h"
 #include "tests/support/TempDataDir.h"
 
@@ -85,18 +91,19 @@ void click(EngineHarness& harness, const std::string& id) {
   harness.clickAt(middle[0].get<double>(), middle[1].get<double>());
 }
 
-// What the display shows, one luminance (0-255) a pixel: the window over a black screen.
-std::vector<std::uint8_t> shownLuminances() {
+// Pixels on the display (the window over a black screen) whose luminance stands well apart
+// from the most common one, the page's background: text.
+std::size_t contrastingPixelsShown() {
   const std::unique_ptr<FILE, int (*)(FILE*)> image(popen("import -silent -window root -depth 8 gray:-", "r"),
                                                     pclose);
-  std::vector<std::uint8_t> luminances(1 << 16);
-  std::size_t size = 0;
-  while (std::size_t read = fread(luminances.data() + size, 1, luminances.size() - size, image.get())) {
-    size += read;
-    if (size == luminances.size()) luminances.resize(2 * size);
-  }
-  luminances.resize(size);
-  return luminances;
+  std::array<std::size_t, 256> counts{};
+  for (int luminance = 0; (luminance = fgetc(image.get())) != EOF;)
+    ++counts[static_cast<std::size_t>(luminance)];
+  const auto background = std::ranges::max_element(counts) - counts.begin();
+  std::size_t contrasting = 0;
+  for (std::size_t i = 0; i < counts.size(); ++i)
+    contrasting += std::abs(static_cast<long>(i) - background) >= 96 ? counts[i] : 0;
+  return contrasting;
 }
 
 std::vector<RecordedRequest> requestsFor(const LoopbackHttpServer& server, const std::string& path) {
@@ -203,15 +210,6 @@ TEST_F(EngineTest, ForeignLinksFramesAndNewWindowsGoOutsideServiceNewWindowsRepl
   EXPECT_EQ(recorder_.log.size(), 4U);
 }
 
-// Pixels that stand well apart from the most common one (the page's background): text.
-std::size_t contrastingPixels(const std::vector<std::uint8_t>& luminances) {
-  std::array<std::size_t, 256> counts{};
-  for (const auto luminance : luminances) ++counts[luminance];
-  const auto background = static_cast<int>(std::ranges::max_element(counts) - counts.begin());
-  return static_cast<std::size_t>(std::ranges::count_if(
-      luminances, [&](std::uint8_t luminance) { return std::abs(luminance - background) >= 96; }));
-}
-
 TEST_F(EngineTest,
        TheErrorPageIsReadableOnTheDarkBackdropALoadWithoutAnswerStopsAtItsTimeoutAPageIsBlackAgain) {
   std::string unreachable;
@@ -227,7 +225,7 @@ TEST_F(EngineTest,
   EngineHarness harness(unreachable, services(), "127.0.0.1");
   ASSERT_TRUE(waitForLoads(harness, 1));
   std::size_t contrasting = 0;
-  EXPECT_TRUE(spinUntil([&] { return (contrasting = contrastingPixels(shownLuminances())) > 200; }))
+  EXPECT_TRUE(spinUntil([&] { return (contrasting = contrastingPixelsShown()) > 200; }))
       << contrasting << " pixels stand out";
   harness.loadWithTimeout(server.url("/slow"), std::chrono::milliseconds(300));
   const bool stopped =
@@ -239,8 +237,7 @@ TEST_F(EngineTest,
   ASSERT_TRUE(waitForLoads(harness, harness.loads() + 1));
   // The new page shows a few frames after its load ends; slower builds take longer.
   EXPECT_TRUE(spinUntil([&] {
-    return harness.backgroundMatchesTheBackdrop() &&
-           (contrasting = contrastingPixels(shownLuminances())) < 50;
+    return harness.backgroundMatchesTheBackdrop() && (contrasting = contrastingPixelsShown()) < 50;
   })) << contrasting
       << " pixels stand out on the service's page";
 }
@@ -330,6 +327,168 @@ TEST_F(EngineTest, JoinVoiceHoldsACallWithTheDemoServiceWhereTheEngineHasWebRtc)
     return bytes.ends_with(R"( bytes")") && bytes != R"("0 bytes")";
   })) << text("voiceBytes");
   EXPECT_EQ(demo.peers()["peers"].size(), 1U);
+}
+
+using platform::screencast::BroadcastChoice;
+using Strings = std::vector<std::string>;
+using Sheet = EngineHarness::Sheet;
+
+constexpr const char* kId = "com.tarnwell.sorn.test-broadcast";
+constexpr const char* kWarning = "Everything on your screen will be shared while the broadcast runs.";
+
+// The launcher, its picker and the chooser sheet in the app's window on the engine's toolkit.
+class LauncherTest : public EngineTest {
+ protected:
+  void SetUp() override {
+    // Only the extensions a test writes are found, none installed on the system.
+    setenv("XDG_DATA_DIRS", (dataDir_.root() / "system").c_str(), 1);
+  }
+  void openWindow() { window_.emplace("about:blank", services(), "127.0.0.1"); }
+  void speakGerman() {
+    german_.emplace();
+    ASSERT_TRUE(german_->usable()) << "de_DE.UTF-8 needs the locales package (scripts/deps)";
+  }
+  void install(const std::string& id, const std::string& exec) {
+    auto keys = extension_.metadataKeys(id, "Test Broadcast");
+    keys["Exec"] = exec;
+    keys["Name[de]"] = "Testübertragung";
+    testsupport::FakeExtension::writeMetadata(dataDir_.dataHome(), id, keys);
+  }
+  // Attaches a new picker with these settings to the key window and presses its button,
+  // as the launcher does; the sheet it opened.
+  Sheet press(const std::string& extensionId, bool showsMicrophone) {
+    const auto platform = EngineHarness::launcherPlatform();
+    const auto picker =
+        platform->makePicker({.preferredExtension = extensionId, .showsMicrophoneButton = showsMicrophone});
+    for (const auto& window : platform->windows()) {
+      if (window->isApplicationActiveWindow()) window->addSubview(*picker);
+    }
+    for (const auto& child : picker->subviews()) {
+      if (child->isButton()) child->sendActions();
+    }
+    const auto sheets = window_->sheets();
+    return sheets.size() == 1 ? sheets.front() : nullptr;
+  }
+  // A key of the user's through the display server (no window manager runs, so the sheet
+  // is given the focus directly), "close", or a click on the button of that name.
+  void answer(Sheet sheet, const std::string& how) {
+    if (how == "close") return EngineHarness::closeWindow(sheet);
+    if (how != "Return" && how != "Escape") return EngineHarness::click(sheet, how);
+    const std::string xdotool = "xdotool search --onlyvisible --name '^" +
+                                std::string(BroadcastChoice::kTitle) + "$' windowfocus --sync key " + how;
+    ASSERT_EQ(std::system(xdotool.c_str()), 0);
+  }
+  // No sheet is open, and the app's window is the only one left.
+  bool sheetClosed() {
+    return testsupport::spinUntil(
+        [&] { return window_->sheets().empty() && EngineHarness::windowCount() == 1; });
+  }
+
+  testsupport::FakeExtension extension_{dataDir_.root() / "bin"};
+  std::optional<testsupport::GermanLocale> german_;
+  std::optional<EngineHarness> window_;
+};
+
+TEST_F(LauncherTest, ThePickerSitsHiddenInTheKeyWindowAndEachPressOfItsButtonShowsOneSheet) {
+  install("com.tarnwell.sorn.broadcast", extension_.program().string());
+  app::BroadcastPickerHost host(EngineHarness::launcherPlatform());
+  host.startBroadcast();
+  EXPECT_EQ(EngineHarness::windowCount(), 0U) << "without a window nothing happens";
+
+  openWindow();
+  for (int press = 0; press < 2; ++press) {
+    host.startBroadcast();
+    EXPECT_EQ(window_->pickers(), (std::vector<long>{1, 1, 0, 0, 1, 1}))
+        << "one picker, 1 % opaque, 1 x 1 in the top-left corner, above the page as it was";
+    const auto sheets = window_->sheets();
+    ASSERT_EQ(sheets.size(), 1U);
+    EXPECT_EQ(window_->describe(sheets[0]),
+              (Strings{"Test Broadcast", kWarning, "Cancel", ">*Start Broadcast"}));
+    // A press while the sheet is open brings that sheet forward.
+    host.startBroadcast();
+    EXPECT_EQ(window_->sheets(), sheets);
+    window_->closeWindow(sheets[0]);
+    ASSERT_TRUE(sheetClosed());
+  }
+  EXPECT_FALSE(window_->pickerReachable()) << "neither the pointer nor the keyboard ever reaches the picker";
+}
+
+TEST_F(LauncherTest, TheSheetStartsTheExtensionOnStartOrEnterButNeverOtherwiseInTheUsersLanguage) {
+  install(kId, extension_.program().string());
+  openWindow();
+  const Strings plain{"Test Broadcast", kWarning, "Cancel", ">*Start Broadcast"};
+  const Strings microphone{"Test Broadcast", kWarning, "Microphone", "[off]", "Cancel", ">*Start Broadcast"};
+  const Strings german{
+      "Testübertragung", "Solange die Übertragung läuft, wird alles auf Ihrem Bildschirm geteilt.",
+      "Mikrofon",        "[off]",
+      "Abbrechen",       ">*Übertragung starten"};
+  // The sheet shown (with the microphone switch unless plain), whether the switch is turned on,
+  // the answer (a key, "close", or the button clicked), the arguments of the start or none.
+  const std::tuple<const Strings*, bool, std::string, Strings> cases[] = {
+      {&plain, false, BroadcastChoice::kStartWidget, {"--capture=auto"}},
+      {&microphone, true, BroadcastChoice::kStartWidget, {"--capture=auto", "--microphone"}},
+      {&microphone, false, "Return", {"--capture=auto"}},
+      {&plain, false, BroadcastChoice::kCancelWidget, {}},
+      {&plain, false, "Escape", {}},
+      {&plain, false, "close", {}},
+      {&german, true, BroadcastChoice::kStartWidget, {"--capture=auto", "--microphone"}}};
+  int index = 0;
+  for (const auto& [shown, microphoneOn, how, arguments] : cases) {
+    SCOPED_TRACE(index++);
+    if (shown == &german) speakGerman();
+    const auto children = testsupport::childProcesses();
+    const auto launches = extension_.launches();
+    const Sheet sheet = press(kId, shown != &plain);
+    ASSERT_NE(sheet, nullptr);
+    EXPECT_TRUE(window_->isModalOverWindow(sheet));
+    EXPECT_EQ(window_->describe(sheet), *shown);
+    if (microphoneOn) window_->click(sheet, BroadcastChoice::kMicrophoneSwitchWidget);
+    answer(sheet, how);
+    EXPECT_TRUE(sheetClosed());
+    if (arguments.empty()) {
+      // The launch is synchronous: a start would have left a child behind by now.
+      EXPECT_EQ(testsupport::childProcesses(), children);
+      EXPECT_EQ(extension_.launches(), launches);
+      continue;
+    }
+    ASSERT_TRUE(extension_.waitForLaunches(launches.size() + 1));
+    auto started = extension_.launches();
+    std::erase_if(started, [&](const auto& launch) { return launches.contains(launch.first); });
+    ASSERT_EQ(started.size(), 1U);
+    EXPECT_EQ(started.begin()->second, arguments);
+    EXPECT_TRUE(testsupport::isRunning(started.begin()->first)) << "the extension outlives the sheet";
+  }
+}
+
+TEST_F(LauncherTest, WithoutAUsableExtensionOnlyCancelIsOffered) {
+  openWindow();
+  const auto children = testsupport::childProcesses();
+  std::string preferred = kId;
+  const std::function<void()> cases[] = {
+      [] {},                                                             // no metadata file
+      [this] { install(kId, (dataDir_.root() / "missing").string()); },  // its program is missing
+      [this] { install(kId, extension_.program().string()); },  // ... removed while the sheet is open
+      [&] { preferred.clear(); },                               // none preferred
+      [this] { speakGerman(); }};                               // ... in German
+  for (std::size_t i = 0; i < std::size(cases); ++i) {
+    SCOPED_TRACE(i);
+    cases[i]();
+    const Sheet sheet = press(preferred, true);
+    ASSERT_NE(sheet, nullptr);
+    if (i == 2) {
+      // Start then says so instead of closing as if the broadcast had started.
+      std::filesystem::remove(extension_.program());
+      window_->click(sheet, BroadcastChoice::kStartWidget);
+      EXPECT_EQ(window_->sheets(), (std::vector<Sheet>{sheet}));
+    }
+    EXPECT_EQ(
+        window_->describe(sheet),
+        (german_ ? Strings{"Bildschirmübertragung", "Keine Übertragungserweiterung verfügbar.", ">*Abbrechen"}
+                 : Strings{"Screen Broadcast", "No broadcast extension is available.", ">*Cancel"}));
+    answer(sheet, german_ ? "close" : "Return");  // keys find the sheet by its untranslated title
+    EXPECT_TRUE(sheetClosed());
+  }
+  EXPECT_EQ(testsupport::childProcesses(), children);
 }
 
 }  // namespace

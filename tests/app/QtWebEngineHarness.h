@@ -2,37 +2,45 @@
 
 #include <glib.h>
 
+#include <QAbstractButton>
 #include <QApplication>
+#include <QCheckBox>
+#include <QGraphicsOpacityEffect>
+#include <QKeyEvent>
+#include <QLabel>
 #include <QMouseEvent>
-#include <QVBoxLayout>
+#include <QPushButton>
 #include <QWebEnginePage>
 #include <QWebEngineView>
+#include <algorithm>
+#include <cmath>
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
+#include "app/launcher/QtLauncherPlatform.h"
 #include "app/qtwebengine/QtRequestLoader.h"
 #include "app/qtwebengine/QtRootView.h"
+#include "platform/screencast/picker/QtBroadcastChooserSheet.h"
 #include "tests/support/MainLoopSpin.h"
 
 namespace apptest {
 
-// The real QtSornWebView in the QtRootView layout in a window on the test's display, wired
-// to a Coordinator of the test's choosing. Qt runs on the GLib main loop, so spinning the
-// default main context runs it too. Main thread.
+// The app's window on the test's display: the real QtRootView around a QtSornWebView wired to
+// a Coordinator of the test's choosing; the launcher's picker and chooser sheets in and over
+// it. Qt runs on the GLib main loop, so spinning the default main context runs it too. Main thread.
 class QtWebEngineHarness {
  public:
+  using Sheet = QDialog*;
   // The engine has WebRTC: the dashboard can hold a voice call.
   static constexpr bool kHoldsVoiceCalls = true;
 
   QtWebEngineHarness(const std::string& url, app::CoordinatorServices services, const std::string& domain) {
-    startApplication();
-    window_ = std::make_unique<QWidget>();
-    window_->resize(390, 844);
-    auto* layout = new QVBoxLayout(window_.get());
-    layout->setContentsMargins(0, 0, 0, 0);
+    start();
     auto coordinator = std::make_shared<app::Coordinator>(std::move(services), domain);
-    layout->addWidget(app::QtRootView::body(app::QtSornWebView(url), coordinator));
+    window_.reset(app::QtRootView::body(app::QtSornWebView(url), coordinator));
+    window_->resize(390, 844);
     view_ = window_->findChild<QWebEngineView*>();
     QObject::connect(view_->page(), &QWebEnginePage::loadFinished, view_, [this] { ++loads_; });
     window_->show();
@@ -45,6 +53,26 @@ class QtWebEngineHarness {
   }
   QtWebEngineHarness(const QtWebEngineHarness&) = delete;
   QtWebEngineHarness& operator=(const QtWebEngineHarness&) = delete;
+
+  // One application for the process, on the engine's fake media devices; without the
+  // sandbox, which refuses to run as root. Without the engine's fake permission prompt
+  // too, which would grant media capture before the app's page is asked. Dark, as the
+  // app asks for, so that the engine's own pages look as they do in the app.
+  static void start() {
+    static const bool started = [] {
+      g_setenv("QTWEBENGINE_DISABLE_SANDBOX", "1", TRUE);
+      g_setenv("QTWEBENGINE_CHROMIUM_FLAGS",
+               "--use-fake-device-for-media-stream --allow-loopback-in-peer-connection --force-dark-mode",
+               TRUE);
+      QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+      static int argc = 1;
+      static char name[] = "sorn-engine-test";
+      static char* argv[] = {name, nullptr};
+      new QApplication(argc, argv);  // kept to the process's end, as the engine needs
+      return true;
+    }();
+    (void)started;
+  }
 
   // Black like the backdrop: a transparent page would draw nothing here.
   bool backgroundMatchesTheBackdrop() const { return view_->page()->backgroundColor() == QColor(Qt::black); }
@@ -72,25 +100,86 @@ class QtWebEngineHarness {
                                  });
   }
 
+  static std::unique_ptr<app::LauncherPlatform> launcherPlatform() {
+    start();
+    return std::make_unique<app::QtLauncherPlatform>();
+  }
+  static std::size_t windowCount() {
+    return static_cast<std::size_t>(
+        std::ranges::count_if(QApplication::topLevelWidgets(), [](QWidget* w) { return w->isVisible(); }));
+  }
+  // How many pickers are over the page (none without the page), the last one's opacity in
+  // percent and its frame.
+  [[nodiscard]] std::vector<long> pickers() const {
+    const auto children = content();
+    if (children.empty() || children.front() != view_) return {};
+    const QWidget* picker = children.back();
+    testsupport::spinUntil([&] { return picker->isVisible(); });
+    const auto* effect = qobject_cast<QGraphicsOpacityEffect*>(picker->graphicsEffect());
+    const QRect frame = picker->geometry();
+    return {static_cast<long>(children.size()) - 1,
+            std::lround(100 * (effect != nullptr ? effect->opacity() : 1.0)),
+            frame.x(),
+            frame.y(),
+            frame.width(),
+            frame.height()};
+  }
+  // Whether the pointer at the picker's place or the keyboard's Tab ever reaches it.
+  [[nodiscard]] bool pickerReachable() const {
+    const QWidget* picker = content().back();
+    const auto inPicker = [&](const QWidget* widget) {
+      return widget != nullptr && (widget == picker || picker->isAncestorOf(widget));
+    };
+    bool reached = inPicker(window_->childAt(0, 0));
+    for (int step = 0; step < 6; ++step) {
+      QKeyEvent tab(QEvent::KeyPress, Qt::Key_Tab, Qt::NoModifier);
+      QApplication::sendEvent(window_.get(), &tab);
+      reached = reached || inPicker(window_->focusWidget());
+    }
+    return reached;
+  }
+  [[nodiscard]] static std::vector<Sheet> sheets() {
+    std::vector<Sheet> found;
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+      if (auto* sheet = qobject_cast<platform::screencast::QtBroadcastChooserSheet*>(widget)) {
+        if (sheet->isVisible()) found.push_back(sheet);
+      }
+    }
+    return found;
+  }
+  [[nodiscard]] bool isModalOverWindow(Sheet sheet) const {
+    return sheet->isModal() && sheet->parentWidget() == window_.get();
+  }
+  // The sheet's texts in order, a switch as [on] or [off], a button prefixed with '>'
+  // when it has the focus and '*' when Enter presses it.
+  static std::vector<std::string> describe(Sheet sheet) {
+    std::vector<std::string> parts;
+    for (const QWidget* widget : sheet->findChildren<QWidget*>()) {
+      if (const auto* label = qobject_cast<const QLabel*>(widget))
+        parts.push_back(label->text().toStdString());
+      if (const auto* box = qobject_cast<const QCheckBox*>(widget)) {
+        parts.push_back(box->text().toStdString());
+        parts.emplace_back(box->isChecked() ? "[on]" : "[off]");
+      }
+      if (const auto* button = qobject_cast<const QPushButton*>(widget)) {
+        parts.push_back(std::string(sheet->focusWidget() == button ? ">" : "") +
+                        (button->isDefault() ? "*" : "") + button->text().toStdString());
+      }
+    }
+    return parts;
+  }
+  static void click(Sheet sheet, const std::string& part) {
+    sheet->findChild<QAbstractButton*>(QString::fromStdString(part))->click();
+  }
+  static void closeWindow(Sheet sheet) { sheet->close(); }
+
  private:
-  // One application for the process, on the engine's fake media devices; without the
-  // sandbox, which refuses to run as root. Without the engine's fake permission prompt
-  // too, which would grant media capture before the app's page is asked. Dark, as the
-  // app asks for, so that the engine's own pages look as they do in the app.
-  static void startApplication() {
-    static const bool started = [] {
-      g_setenv("QTWEBENGINE_DISABLE_SANDBOX", "1", TRUE);
-      g_setenv("QTWEBENGINE_CHROMIUM_FLAGS",
-               "--use-fake-device-for-media-stream --allow-loopback-in-peer-connection --force-dark-mode",
-               TRUE);
-      QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
-      static int argc = 1;
-      static char name[] = "sorn-engine-test";
-      static char* argv[] = {name, nullptr};
-      new QApplication(argc, argv);  // kept to the process's end, as the engine needs
-      return true;
-    }();
-    (void)started;
+  // The window's child widgets, its dialogs left out.
+  [[nodiscard]] std::vector<QWidget*> content() const {
+    std::vector<QWidget*> children;
+    for (QWidget* child : window_->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly))
+      if (!child->isWindow()) children.push_back(child);
+    return children;
   }
 
   std::unique_ptr<QWidget> window_;
