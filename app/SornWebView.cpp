@@ -163,7 +163,10 @@ gboolean onPermissionRequest(WebKitWebView* webView, WebKitPermissionRequest* re
   return TRUE;
 }
 
-constexpr GdkRGBA kTransparent{0.0F, 0.0F, 0.0F, 0.0F};
+// The backdrop's black, opaque. A transparent view looks the same over the backdrop, but
+// without GL WebKitGTK then paints only where the page draws, so an error page's white
+// stayed on screen under the next page; an opaque background is filled on every paint.
+constexpr GdkRGBA kBackdropBlack{0.0F, 0.0F, 0.0F, 1.0F};
 // The engine's own error page sets no background and writes black text, which the black
 // backdrop would swallow: while it shows, the view has the engine's usual white.
 constexpr GdkRGBA kErrorPageBackground{1.0F, 1.0F, 1.0F, 1.0F};
@@ -181,12 +184,12 @@ gboolean onLoadFailed(WebKitWebView* webView, WebKitLoadEvent /*event*/, const c
 }
 
 // The load that starts next after a failure is the engine's error page; every other one is
-// a page of the web, drawn over the backdrop.
+// a page of the web, drawn on the backdrop's black.
 void onLoadChanged(WebKitWebView* webView, WebKitLoadEvent event, gpointer /*data*/) {
   if (event != WEBKIT_LOAD_STARTED) return;
   const bool errorPage = g_object_get_data(G_OBJECT(webView), kErrorPageNext) != nullptr;
   g_object_set_data(G_OBJECT(webView), kErrorPageNext, nullptr);
-  webkit_web_view_set_background_color(webView, errorPage ? &kErrorPageBackground : &kTransparent);
+  webkit_web_view_set_background_color(webView, errorPage ? &kErrorPageBackground : &kBackdropBlack);
 }
 
 }  // namespace
@@ -222,10 +225,10 @@ GtkWidget* SornWebView::makeUIView(const std::shared_ptr<Coordinator>& coordinat
   connectToCoordinator(webView, "create", onCreate, coordinator);
   connectToCoordinator(webView, "permission-request", onPermissionRequest, coordinator);
 
-  // Transparent until the page paints, over the black backdrop behind it. WebKitGTK
+  // The backdrop's black until the page paints, as the Qt adapter does. WebKitGTK
   // draws no overscroll bounce and has no swipe navigation unless asked, so those rows
   // need nothing more.
-  webkit_web_view_set_background_color(webView, &kTransparent);
+  webkit_web_view_set_background_color(webView, &kBackdropBlack);
   g_signal_connect(webView, "load-failed", G_CALLBACK(onLoadFailed), nullptr);
   g_signal_connect(webView, "load-changed", G_CALLBACK(onLoadChanged), nullptr);
   gtk_widget_set_hexpand(widget, TRUE);

@@ -78,7 +78,8 @@ class WebKitHarness {
   bool backgroundMatchesTheBackdrop() const {
     GdkRGBA background{};
     webkit_web_view_get_background_color(webView_, &background);
-    return background.alpha == 0.0F;
+    return background.alpha == 1.0F && background.red == 0.0F && background.green == 0.0F &&
+           background.blue == 0.0F;
   }
   void loadWithTimeout(const std::string& url, std::chrono::milliseconds timeout) {
     app::RequestLoader::load(webView_, url, timeout);
