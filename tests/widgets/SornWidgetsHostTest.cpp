@@ -23,6 +23,7 @@
 #include "tests/support/MainLoopSpin.h"
 #include "tests/support/PrivateBus.h"
 #include "tests/support/TempDataDir.h"
+#include "tests/widgets/ViewTexts.h"
 #include "widgets/SornWidgetBundle.h"
 
 namespace widgets {
@@ -63,18 +64,6 @@ void sendReloads(int count) {
                                   nullptr, nullptr);
   }
   g_dbus_connection_flush_sync(bus, nullptr, nullptr);
-}
-
-// Every text of a view laid out in `size`, in drawing order.
-std::vector<std::string> textsOf(const platform::render::View& view,
-                                 platform::render::Size size = {170, 170}) {
-  std::vector<std::string> texts;
-  const auto collect = [&texts](const platform::render::LaidOutView& laidOut, const auto& self) -> void {
-    if (const auto* text = std::get_if<platform::render::Text>(laidOut.node)) texts.push_back(text->content);
-    for (const auto& child : laidOut.children) self(child, self);
-  };
-  collect(platform::render::ViewRenderer().layout(view, size), collect);
-  return texts;
 }
 
 bool shows(const LiveTimelines& timelines, std::size_t index, const std::string& content) {
