@@ -32,14 +32,8 @@ TEST(AppProcessTest, EachEnginesAppEndsWithStatusZeroOnSigtermAndSigint) {
       testsupport::spinUntil([] { return false; }, 2s);
       int status = 0;
       ASSERT_EQ(waitpid(pid, &status, WNOHANG), 0) << "the app ended on its own";
-      kill(pid, stopSignal);
-      const bool ended = testsupport::spinUntil([&] { return waitpid(pid, &status, WNOHANG) == pid; }, 20s);
-      if (!ended) {
-        kill(pid, SIGKILL);
-        waitpid(pid, &status, 0);
-      }
-      EXPECT_TRUE(ended && WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
-      g_spawn_close_pid(pid);
+      const auto stopped = testsupport::stopAndReap(pid, stopSignal, 20s);
+      EXPECT_TRUE(stopped && WIFEXITED(*stopped) && WEXITSTATUS(*stopped) == 0) << stopped.value_or(-1);
     }
   }
 }

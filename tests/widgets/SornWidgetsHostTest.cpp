@@ -218,15 +218,8 @@ TEST(SornWidgetsProgram, PicturesCommandLineErrorsAndOneHostASessionThatEndsClea
     sendReloads(5000);
     int status = 0;
     EXPECT_EQ(waitpid(pid, &status, WNOHANG), 0) << "the running host ended";
-    kill(pid, stopSignal);
-    // Ends within a generous bound, or is stopped for good.
-    const bool ended = spinUntil([&] { return waitpid(pid, &status, WNOHANG) == pid; }, 5s);
-    if (!ended) {
-      kill(pid, SIGKILL);
-      waitpid(pid, &status, 0);
-    }
-    EXPECT_TRUE(ended && WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
-    g_spawn_close_pid(pid);
+    const auto stopped = testsupport::stopAndReap(pid, stopSignal, 5s);
+    EXPECT_TRUE(stopped && WIFEXITED(*stopped) && WEXITSTATUS(*stopped) == 0) << stopped.value_or(-1);
   }
 }
 
