@@ -22,7 +22,6 @@
 #include "shared/StoreKeys.h"
 #include "tests/support/GermanLocale.h"
 #include "tests/support/TempDataDir.h"
-#include "tests/widgets/ViewTexts.h"
 #include "widgets/SornWidgetBundle.h"
 #include "widgets/StatsProvider.h"
 #include "widgets/StreakWidgetView.h"
@@ -35,6 +34,17 @@ using namespace std::chrono_literals;
 using namespace platform::widgethost;
 constexpr std::int64_t kMin = std::numeric_limits<std::int64_t>::min();
 constexpr std::int64_t kMax = std::numeric_limits<std::int64_t>::max();
+
+// Every text of a view laid out as a small widget, in drawing order.
+std::vector<std::string> textsOf(const platform::render::View& view) {
+  std::vector<std::string> texts;
+  const auto collect = [&texts](const platform::render::LaidOutView& laidOut, const auto& self) -> void {
+    if (const auto* text = std::get_if<platform::render::Text>(laidOut.node)) texts.push_back(text->content);
+    for (const auto& child : laidOut.children) self(child, self);
+  };
+  collect(platform::render::ViewRenderer().layout(view, {170, 170}), collect);
+  return texts;
+}
 
 // Gives 1000, 1001, 1002, ... one second later on every read.
 struct SteppingClock final : Clock {
