@@ -3,9 +3,6 @@
 #include <gio/gio.h>
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <string>
-
 namespace testsupport {
 
 // A session bus of the test program's own, for it and the programs it starts: other tests
@@ -14,19 +11,17 @@ namespace testsupport {
 class PrivateBus : public ::testing::Environment {
  public:
   void SetUp() override {
-    const char* display = std::getenv("DISPLAY");
-    const std::string saved = display != nullptr ? display : "";
+    g_autofree gchar* display = g_strdup(g_getenv("DISPLAY"));
     bus_ = g_test_dbus_new(G_TEST_DBUS_NONE);
     g_test_dbus_up(bus_);  // clears DISPLAY (against autolaunch); the programs need it
-    if (!saved.empty()) setenv("DISPLAY", saved.c_str(), 1);
+    if (display != nullptr) g_setenv("DISPLAY", display, TRUE);
   }
-  void TearDown() override {
-    g_test_dbus_down(bus_);
-    g_clear_object(&bus_);
-  }
+  // Stopped but not taken down, and kept to the end: taking it down waits for the process's
+  // bus connection, which singletons such as the widget centre keep for good.
+  void TearDown() override { g_test_dbus_stop(bus_); }
 
  private:
-  GTestDBus* bus_ = nullptr;
+  static inline GTestDBus* bus_ = nullptr;
 };
 
 // Whether some process owns the well-known name on the session bus.
