@@ -120,7 +120,8 @@ share() {
 }
 
 case "$scenario" in
-  stats-reach-widgets)
+  session)
+    # Statistics from the page reach the widgets, then the screen is shared.
     launch bus.log dbus-monitor --session "type='signal',interface='com.tarnwell.sorn.WidgetCenter'"
     sleep 1
     shot "$widgets" "$work/before.png" || fail "no screenshot of the widgets"
@@ -129,8 +130,6 @@ case "$scenario" in
     value_is stats.streakDays 3 && value_is stats.bestStreak 12 && value_is stats.username e2e || fail "stats stored wrong"
     wait_for 10 grep -q 'member=ReloadAllTimelines' "$work/bus.log" || fail "no reload signal on the bus"
     wait_for 10 pixels_differ "$widgets" "$work/before.png" || fail "the widgets did not redraw"
-    ;;
-  screen-share)
     join_voice
     # Escape cancels: the sheet goes away and nothing is started.
     post '{"type":"startScreenShare"}'
