@@ -13,10 +13,7 @@ port=8765
 base="http://localhost:$port"
 
 for program in "$bin"/{sorn,sorn-widgets,sorn-broadcast} "$service_bin/sorn-demo-service"; do
-  if [ ! -x "$program" ]; then
-    echo "SKIP: $program is missing; build the demo preset first (scripts/test does)"
-    exit 77
-  fi
+  [ -x "$program" ] || { echo "SKIP: $program is missing; build the demo preset (scripts/test does)"; exit 77; }
 done
 [ -n "${DISPLAY:-}" ] && [ -n "${DBUS_SESSION_BUS_ADDRESS:-}" ] || { echo "SKIP: needs a display and a session bus"; exit 77; }
 
