@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
-# One end-to-end scenario: the demo service, sorn-widgets and sorn started as a user's
-# session starts them, on a private data folder, driven through the dashboard page.
-#   session.sh SCENARIO BIN_DIR [SERVICE_BIN_DIR]
+# The end-to-end session: the demo service, sorn-widgets and sorn started as a user's session
+# starts them, on a private data folder, driven through the dashboard page: statistics reach
+# the widgets, the screen is shared (CAPTURE x11, or portal: through the desktop's portal)
+# and refused without a voice channel.
+#   session.sh CAPTURE BIN_DIR [SERVICE_BIN_DIR]
 # BIN_DIR holds the programs (the demo build's bin, or an installed prefix's), SERVICE_BIN_DIR
 # the demo service (default BIN_DIR). Needs a display and a session bus (scripts/test
 # provides both).
 set -uo pipefail
-scenario=$1
+capture=$1
 bin=$2
 service_bin=${3:-$bin}
 port=8765
@@ -22,7 +24,7 @@ mock() {
   gdbus call --session --dest org.sorn.test.ScreenCastMock --object-path /org/freedesktop/portal/desktop \
     --method "org.sorn.test.ScreenCastMock.$1" "${@:2}"
 }
-if [ "$scenario" = screen-share-portal ]; then
+if [ "$capture" = portal ]; then
   # A Wayland session as the extension sees it, so that the chooser's "auto" takes the
   # desktop's portal; the windows still draw on X.
   export WAYLAND_DISPLAY=wayland-sorn-e2e GDK_BACKEND=x11 QT_QPA_PLATFORM=xcb G_MESSAGES_DEBUG=sorn
@@ -104,7 +106,7 @@ share() {
     value_is screen.active 1 || fail "screen.active is not true while sharing"
     indicator=$(await 10 window '^Sharing your screen$') || fail "no sharing indicator"
     pgrep -f "^${bin%/bin}/libexec/sorn/sorn-broadcast-indicator" >/dev/null || fail "the indicator beside the programs is not running"
-    if [ "$scenario" = screen-share-portal ]; then
+    if [ "$capture" = portal ]; then
       wait_for 10 grep -q 'the desktop started the screen cast' "$work/app.log" || fail "the cast did not start"
       sleep 1 # frames flow a few dozen milliseconds after the start; give them a second
     fi
@@ -116,60 +118,55 @@ share() {
   value_is screen.active 0 || fail "screen.active did not end false ($1)"
 }
 
-case "$scenario" in
-  session)
-    # Statistics from the page reach the widgets, then the screen is shared.
-    launch bus.log dbus-monitor --session "type='signal',interface='com.tarnwell.sorn.WidgetCenter'"
-    sleep 1
-    shot "$widgets" "$work/before.png" || fail "no screenshot of the widgets"
-    post '{"type":"stats","voice_seconds":5400,"streak_days":3,"best_streak":12,"username":"e2e"}'
-    wait_for 10 value_is stats.voiceSeconds 5400 || fail "stats not stored"
-    value_is stats.streakDays 3 && value_is stats.bestStreak 12 && value_is stats.username e2e || fail "stats stored wrong"
-    wait_for 10 grep -q 'member=ReloadAllTimelines' "$work/bus.log" || fail "no reload signal on the bus"
-    wait_for 10 pixels_differ "$widgets" "$work/before.png" || fail "the widgets did not redraw"
-    join_voice
-    # Escape cancels: the sheet goes away and nothing is started.
-    post '{"type":"startScreenShare"}'
-    answer_sheet Escape
-    wait_for 10 bash -c "! xdotool search --onlyvisible --name '^Screen Broadcast$'" || fail "Escape left the sheet open"
-    pgrep -f "^$bin/sorn-broadcast" && fail "Escape started a broadcast"
-    share stop
-    # Without a voice channel the broadcast is refused, and nothing changes.
-    post '{"type":"voiceLeft"}'
-    wait_for 10 value_is screen.channelId '' || fail "voiceLeft did not remove the credentials"
-    value_is screen.active 0 || fail "voiceLeft did not store screen.active false"
-    post '{"type":"startScreenShare"}'
-    answer_sheet Return
-    wait_for 20 grep -qF "Join a Sorn voice channel before sharing your screen." "$work/app.log" ||
-      fail "the broadcast was not refused with the expected text"
-    [ "$(state | grep -o '"open":' | wc -l)" = 1 ] || fail "a session was opened without a channel: $(state)"
-    value_is screen.active 0 || fail "a refused broadcast changed screen.active"
-    ;;
-  screen-share-portal)
-    behave() { # CANCEL CLOSE_AFTER_SECONDS REFUSE_GRANTS: what the desktop's user does at the next Start
-      mock Configure "$@" >/dev/null || fail "the mock backend took no behaviour"
-    }
-    prompts() { mock Stats | sed -E 's/.* ([0-9]+),.*/\1/'; }
-    join_voice
-    behave false 0 false
-    share stop
-    grep -qE 'broadcast ended with status 0: [1-9][0-9]* frames received' "$work/app.log" ||
-      fail "no frames reached the pipe"
-    [ "$(prompts)" = 1 ] || fail "the desktop asked $(prompts) times on the first share"
-    # The desktop no longer honours the grant, and ends the cast two seconds in (its own
-    # indicator, say): the user is asked again, and the end is as clean as Stop.
-    behave false 2 true
-    share desktop
-    [ "$(prompts)" = 2 ] || fail "a refused grant did not ask the user again"
-    behave false 2 false
-    share desktop
-    [ "$(prompts)" = 2 ] || fail "the kept grant did not spare the prompt"
-    [ "$(grep -c 'broadcast ended with status 0' "$work/app.log")" = 3 ] || fail "the desktop's stop was not a clean end"
-    behave true 0 false
-    share cancel
-    wait_for 5 grep -qF "Screen sharing was cancelled." "$work/app.log" || fail "cancelling did not say so"
-    [ "$(state | grep -o '"open":false' | wc -l)" = 4 ] || fail "not every share's session was closed: $(state)"
-    ;;
-  *) fail "unknown scenario $scenario" ;;
-esac
-echo "PASS: $scenario"
+# Statistics from the page reach the widgets.
+launch bus.log dbus-monitor --session "type='signal',interface='com.tarnwell.sorn.WidgetCenter'"
+sleep 1
+shot "$widgets" "$work/before.png" || fail "no screenshot of the widgets"
+post '{"type":"stats","voice_seconds":5400,"streak_days":3,"best_streak":12,"username":"e2e"}'
+wait_for 10 value_is stats.voiceSeconds 5400 || fail "stats not stored"
+value_is stats.streakDays 3 && value_is stats.bestStreak 12 && value_is stats.username e2e || fail "stats stored wrong"
+wait_for 10 grep -q 'member=ReloadAllTimelines' "$work/bus.log" || fail "no reload signal on the bus"
+wait_for 10 pixels_differ "$widgets" "$work/before.png" || fail "the widgets did not redraw"
+
+join_voice
+# Escape cancels: the sheet goes away and nothing is started.
+post '{"type":"startScreenShare"}'
+answer_sheet Escape
+wait_for 10 bash -c "! xdotool search --onlyvisible --name '^Screen Broadcast$'" || fail "Escape left the sheet open"
+pgrep -f "^$bin/sorn-broadcast" && fail "Escape started a broadcast"
+share stop
+if [ "$capture" = portal ]; then
+  behave() { # CANCEL CLOSE_AFTER_SECONDS REFUSE_GRANTS: what the desktop's user does at the next Start
+    mock Configure "$@" >/dev/null || fail "the mock backend took no behaviour"
+  }
+  prompts() { mock Stats | sed -E 's/.* ([0-9]+),.*/\1/'; }
+  grep -qE 'broadcast ended with status 0: [1-9][0-9]* frames received' "$work/app.log" ||
+    fail "no frames reached the pipe"
+  [ "$(prompts)" = 1 ] || fail "the desktop asked $(prompts) times on the first share"
+  # The desktop no longer honours the grant, and ends the cast two seconds in (its own
+  # indicator, say): the user is asked again, and the end is as clean as Stop.
+  behave false 2 true
+  share desktop
+  [ "$(prompts)" = 2 ] || fail "a refused grant did not ask the user again"
+  behave false 2 false
+  share desktop
+  [ "$(prompts)" = 2 ] || fail "the kept grant did not spare the prompt"
+  [ "$(grep -c 'broadcast ended with status 0' "$work/app.log")" = 3 ] || fail "the desktop's stop was not a clean end"
+  behave true 0 false
+  share cancel
+  wait_for 5 grep -qF "Screen sharing was cancelled." "$work/app.log" || fail "cancelling did not say so"
+  [ "$(state | grep -o '"open":false' | wc -l)" = 4 ] || fail "not every share's session was closed: $(state)"
+fi
+
+# Without a voice channel the broadcast is refused, and no session opens.
+shares=$(state | grep -o '"open":false' | wc -l)
+post '{"type":"voiceLeft"}'
+wait_for 10 value_is screen.channelId '' || fail "voiceLeft did not remove the credentials"
+value_is screen.active 0 || fail "voiceLeft did not store screen.active false"
+post '{"type":"startScreenShare"}'
+answer_sheet Return
+wait_for 20 grep -qF "Join a Sorn voice channel before sharing your screen." "$work/app.log" ||
+  fail "the broadcast was not refused with the expected text"
+[ "$(state | grep -o '"open":' | wc -l)" = "$shares" ] || fail "a session was opened without a channel: $(state)"
+value_is screen.active 0 || fail "a refused broadcast changed screen.active"
+echo "PASS: session ($capture capture)"
