@@ -197,10 +197,9 @@ TEST(VoicePeer, WithoutWebRtcTheVoiceEndpointsAnswer503AndTheRestWorks) {
   for (const char* variable : {"GST_PLUGIN_SYSTEM_PATH_1_0", "GST_PLUGIN_PATH_1_0", "GST_REGISTRY_1_0"})
     setenv(variable, "/nonexistent/sorn-test", 1);
   DemoService service(SORN_DEMO_SERVICE);
-  for (const auto& [method, path] :
-       std::vector<std::pair<std::string, std::string>>{{"POST", "/demo/voice/offer"},
-                                                        {"GET", "/demo/voice/peers"},
-                                                        {"DELETE", "/demo/voice/peers/voice-1"}}) {
+  const std::pair<std::string, std::string> endpoints[] = {
+      {"POST", "/demo/voice/offer"}, {"GET", "/demo/voice/peers"}, {"DELETE", "/demo/voice/peers/voice-1"}};
+  for (const auto& [method, path] : endpoints) {
     auto reply = service.request(method, path, offerBody("v=0\r\n"));
     EXPECT_TRUE(reply && reply->status == 503 &&
                 json::parse(reply->body)["message"] ==

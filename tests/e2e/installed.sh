@@ -27,5 +27,5 @@ appstreamcli validate-tree --no-net "$prefix" || fail "the AppStream metadata is
 
 # From the installed tree only: the chooser finds the installed extension and its indicator.
 PATH="$prefix/bin:$PATH" XDG_DATA_DIRS="$prefix/share:/usr/share" \
-  "$here/session.sh" screen-share "$prefix/bin" "$build/bin" || exit 1
+  "$here/session.sh" x11 "$prefix/bin" "$build/bin" || exit 1
 echo "PASS: installed"
