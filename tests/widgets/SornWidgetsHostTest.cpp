@@ -1,6 +1,6 @@
 // The widget host in-process (its timelines on the main loop, its window mode wired as the
-// program wires it), the sorn-widgets program itself and the app's reload request, on a
-// session bus of the test's own.
+// program wires it), the sorn-widgets program itself, a sample drawn as its widgets are and
+// the app's reload request, on a session bus of the test's own.
 #include <gio/gio.h>
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
@@ -18,6 +18,7 @@
 #include "platform/desktop/WidgetCenter.h"
 #include "platform/render/ViewRenderer.h"
 #include "platform/widgethost/LiveHost.h"
+#include "platform/widgethost/SnapshotWriter.h"
 #include "shared/Constants.h"
 #include "shared/SharedStore.h"
 #include "shared/StoreKeys.h"
@@ -25,6 +26,7 @@
 #include "tests/support/PrivateBus.h"
 #include "tests/support/TempDataDir.h"
 #include "widgets/SornWidgetBundle.h"
+#include "widgets/WidgetPalette.h"
 
 namespace widgets {
 namespace {
@@ -65,6 +67,34 @@ bool shows(const LiveTimelines& timelines, std::size_t index, const std::string&
   const auto size = displaySize(timelines.placed()[index].family);
   return view != nullptr &&
          findText(platform::render::ViewRenderer().layout(*view, size), content) != nullptr;
+}
+
+// What the widgets' pictures do not show, drawn as a widget is: edges padded unequally,
+// trailing alignment, texts that share a row and wrap, a spacer left no room, texts cut off
+// at the height offered (never below a line), and content reaching into its clip's corners.
+platform::render::View renderingSample() {
+  using namespace platform::render;
+  const auto text = [](const char* content) {
+    return View(Text(content).font(Font::system(9)).foregroundStyle(WidgetPalette::accent));
+  };
+  const auto onSurface = [](const View& view) { return view.background(WidgetPalette::surface); };
+  const char* const phrase = "Time spent in voice";
+  const auto cutOffAt = [&](double height) {
+    return onSurface(text(phrase)).frame({.maxWidth = 40, .maxHeight = height, .alignment = {}});
+  };
+  const Text letters = Text("MMMM").font(Font::system(30, FontWeight::heavy));
+  return View(VStack{HorizontalAlignment::trailing,
+                     4,
+                     {
+                         onSurface(text("padded").padding(EdgeInsets{1, 2, 3, 4})),
+                         HStack{VerticalAlignment::top, 0, {onSurface(text(phrase)), text(phrase)}},
+                         HStack{VerticalAlignment::center,
+                                0,
+                                {onSurface(text("Total time you have spent in voice")), Spacer{}}},
+                         HStack{VerticalAlignment::top, 4, {cutOffAt(16), cutOffAt(1)}},
+                         onSurface(letters.foregroundStyle(WidgetPalette::primaryText)).clipShape({12}),
+                     }})
+      .padding(14);
 }
 
 struct CountEntry {
@@ -182,13 +212,17 @@ TEST(SornWidgetsProgram, PicturesCommandLineErrorsAndOneHostASessionThatEndsClea
       {"env" + program + " --snapshot /proc/no/such/folder", 1, "cannot make the folder"},
   };
   // Pixel for pixel (status 0 same, 1 different): the gallery and a store that cannot be
-  // opened show the placeholder record, the snapshot the stored figures.
+  // opened show the placeholder record, the snapshot the stored figures; and the sample.
   for (const std::string picture : kPictures) {
     for (const auto& [folder, status] : kPictureFolders)
       cases.emplace_back("compare -metric AE " + out + folder + picture + " " SORN_WIDGETS_REFERENCE_DIR "/" +
                              picture + " null:",
                          status, "");
   }
+  ASSERT_FALSE(SnapshotWriter().write(renderingSample(), WidgetFamily::systemSmall, out + "/sample.png"));
+  cases.emplace_back(
+      "compare -metric AE " + out + "/sample.png " SORN_WIDGETS_REFERENCE_DIR "/RenderingSample.png null:", 0,
+      "");
   for (const int stopSignal : {SIGTERM, SIGINT}) {
     SCOPED_TRACE(stopSignal);
     const char* argv[] = {SORN_WIDGETS_BINARY, nullptr};
