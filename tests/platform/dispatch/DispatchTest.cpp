@@ -72,16 +72,12 @@ TEST(WorkerPoolTest, BlockedTasksNeverHoldUpOthersIdleWorkersAreReusedAndItDrain
     }
     ASSERT_TRUE(idleWithin(20s));
     EXPECT_EQ(metAll.load(), kTasks);
-    for (int i = 0; i < 5; ++i) {
-      pool.async([] {});
-      ASSERT_TRUE(idleWithin(10s));
-    }
-    EXPECT_EQ(pool.threadCount(), static_cast<std::size_t>(kTasks));
     std::latch release(1);
     pool.async([&] { release.wait(); });
     EXPECT_FALSE(idleWithin(50ms));
     release.count_down();
     EXPECT_TRUE(idleWithin(10s));
+    EXPECT_EQ(pool.threadCount(), static_cast<std::size_t>(kTasks));
     for (int i = 0; i < 20; ++i) pool.async([&ran] { ran.fetch_add(1); });
   }
   EXPECT_EQ(ran.load(), 20);
