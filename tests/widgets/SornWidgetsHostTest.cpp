@@ -34,6 +34,7 @@ namespace {
 using namespace std::chrono_literals;
 using namespace platform::widgethost;
 using platform::desktop::WidgetCenter;
+namespace render = platform::render;
 using testsupport::spinUntil;
 
 const auto* const kBus = ::testing::AddGlobalTestEnvironment(new testsupport::PrivateBus);
@@ -61,17 +62,16 @@ void sendReloads(int count) {
 }
 
 bool shows(const LiveTimelines& timelines, std::size_t index, const std::string& content) {
-  const platform::render::View* view = timelines.shownView(index);
+  const render::View* view = timelines.shownView(index);
   const auto size = displaySize(timelines.placed()[index].family);
-  return view != nullptr &&
-         findText(platform::render::ViewRenderer().layout(*view, size), content) != nullptr;
+  return view != nullptr && findText(render::ViewRenderer().layout(*view, size), content) != nullptr;
 }
 
 // What the widgets' pictures do not show, drawn as a widget is: edges padded unequally,
 // trailing alignment, texts that share a row and wrap, a spacer left no room, texts cut off
 // at the height offered (never below a line), and content reaching into its clip's corners.
-platform::render::View renderingSample() {
-  using namespace platform::render;
+render::View renderingSample() {
+  using namespace render;
   const auto text = [](const char* content) {
     return View(Text(content).font(Font::system(9)).foregroundStyle(WidgetPalette::accent));
   };
@@ -99,15 +99,13 @@ platform::render::View renderingSample() {
 // `reloadAfter` later; without it, never answers.
 struct CountingProvider final : TimelineProvider<EntryView> {
   explicit CountingProvider(std::optional<std::chrono::duration<double>> after) : reloadAfter(after) {}
-  EntryView placeholder(const TimelineProviderContext&) const override {
-    return {{}, platform::render::Text("")};
-  }
+  EntryView placeholder(const TimelineProviderContext&) const override { return {{}, render::Text("")}; }
   void getSnapshot(const TimelineProviderContext&, const std::function<void(EntryView)>&) const override {}
   void getTimeline(const TimelineProviderContext& context,
                    const std::function<void(Timeline<EntryView>)>& done) const override {
     EXPECT_FALSE(context.isPreview);
     const Date now = Clock::system().now();
-    const platform::render::Text shown(std::to_string(++requests));
+    const render::Text shown(std::to_string(++requests));
     if (reloadAfter) done({{{now, shown}}, TimelineReloadPolicy::after(now + *reloadAfter)});
   }
   const std::optional<std::chrono::duration<double>> reloadAfter;
@@ -118,11 +116,10 @@ struct CountingProvider final : TimelineProvider<EntryView> {
 TEST(LiveTimelines, AsksAgainAfterTheReloadDateAndWithoutATimelineAtTheNextLook) {
   std::vector<PlacedWidget> placed;
   using Wait = std::optional<std::chrono::duration<double>>;
+  const auto itsView = [](const EntryView& entry) { return entry.view; };
   for (const Wait after : {Wait(1s), Wait(1h), Wait()}) {
-    const auto provider = std::make_shared<const CountingProvider>(after);
-    placed.push_back(
-        {StaticConfiguration("Count", provider, [](const EntryView& entry) { return entry.view; }),
-         WidgetFamily::systemSmall});
+    const StaticConfiguration counting("Count", std::make_shared<const CountingProvider>(after), itsView);
+    placed.push_back({counting, WidgetFamily::systemSmall});
   }
   int changes = 0;
   const LiveTimelines timelines(std::move(placed), Clock::system(), [&changes] { ++changes; });
@@ -134,7 +131,7 @@ TEST(LiveTimelines, AsksAgainAfterTheReloadDateAndWithoutATimelineAtTheNextLook)
   EXPECT_EQ(timelines.shownView(2), nullptr);
   ASSERT_TRUE(spinUntil([&] { return timelines.timelineRequests(0) >= 2; }, 10s));
   EXPECT_EQ(requests(), (std::array{2, 1, 2, 2}));
-  EXPECT_EQ(std::get<platform::render::Text>(timelines.shownView(0)->node()).content, "2");
+  EXPECT_EQ(std::get<render::Text>(timelines.shownView(0)->node()).content, "2");
 }
 
 TEST(SornWidgetsHost, ReloadSignalAsksForNewTimelinesAndRedrawsAtMostOnceAFrame) {
@@ -209,16 +206,15 @@ TEST(SornWidgetsProgram, PicturesCommandLineErrorsAndOneHostASessionThatEndsClea
   };
   // Pixel for pixel (status 0 same, 1 different): the gallery and a store that cannot be
   // opened show the placeholder record, the snapshot the stored figures; and the sample.
+  const auto compare = [](const std::string& drawn, const std::string& reference) {
+    return "compare -metric AE " + drawn + " " SORN_WIDGETS_REFERENCE_DIR "/" + reference + " null:";
+  };
   for (const std::string picture : kPictures) {
     for (const auto& [folder, status] : kPictureFolders)
-      cases.emplace_back("compare -metric AE " + out + folder + picture + " " SORN_WIDGETS_REFERENCE_DIR "/" +
-                             picture + " null:",
-                         status, "");
+      cases.emplace_back(compare(out + folder + picture, picture), status, "");
   }
   ASSERT_FALSE(SnapshotWriter().write(renderingSample(), WidgetFamily::systemSmall, out + "/sample.png"));
-  cases.emplace_back(
-      "compare -metric AE " + out + "/sample.png " SORN_WIDGETS_REFERENCE_DIR "/RenderingSample.png null:", 0,
-      "");
+  cases.emplace_back(compare(out + "/sample.png", "RenderingSample.png"), 0, "");
   for (const int stopSignal : {SIGTERM, SIGINT}) {
     SCOPED_TRACE(stopSignal);
     const char* argv[] = {SORN_WIDGETS_BINARY, nullptr};

@@ -31,11 +31,10 @@ TEST(SerialQueueTest, RunsItemsInEachPostersOrderOnItsNamedThreadAndDrainsOnDest
       hold.wait();
     });
     std::vector<std::jthread> posters;
-    for (int t = 0; t < kThreads; ++t) {
+    for (std::size_t t = 0; t < kThreads; ++t) {
       posters.emplace_back([&, t] {
         for (int i = 0; i < kItems; ++i)
-          queue.async(
-              [&, t, i] { faults += std::exchange(lastSeen[static_cast<std::size_t>(t)], i) != i - 1; });
+          queue.async([&, t, i] { faults += std::exchange(lastSeen[t], i) != i - 1; });
       });
     }
     posters.clear();
