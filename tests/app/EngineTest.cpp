@@ -242,26 +242,37 @@ TEST_F(EngineTest,
       << " pixels stand out on the service's page";
 }
 
-TEST_F(EngineTest, ACookieThePageSetIsSentAgainAfterTheAppStartsAgainAndAnUnusableDataFolderKeepsItInMemory) {
+TEST(EngineRestartTest,
+     ACookieThePageSetIsSentAgainAfterTheAppStartsAgainAndAnUnusableDataFolderKeepsItInMemory) {
+  // Started again by itself: "the app", on the first run's data folder, until the page is done.
+  if (const char* page = std::getenv("SORN_TEST_PAGE")) {
+    apptest::RecordingServices recorder;
+    EngineHarness harness(page, recorder.services(platform::dispatch::MainLoopQueue::shared()), "127.0.0.1");
+    ASSERT_TRUE(spinUntil([&] { return evaluate(harness, "document.title") == R"("done")"; }));
+    return;
+  }
+  const testsupport::TempDataDir dataDir;
   const auto server = serve({{"/cookie", R"(<!doctype html><script>
          document.cookie = 'sorn_probe=kept; max-age=86400; path=/';
          // Once the server saw the cookie, the network side has it too.
          fetch('/cookie-ack', {cache: 'no-store'}).then(() => { document.title = 'done'; });
        </script>)"},
                              {"/cookie-ack", "ok"}});
-  // The probe is the real web view in a process of its own, on the same data folder.
-  const std::string probe = std::string(SORN_WEBVIEW_PROBE) + " '" + server.url("/cookie") + "'";
-  ASSERT_EQ(std::system(probe.c_str()), 0);
-  ASSERT_EQ(std::system(probe.c_str()), 0);
+  const auto* test = testing::UnitTest::GetInstance()->current_test_info();
+  const std::string start = "SORN_TEST_PAGE='" + server.url("/cookie") + "' " +
+                            std::filesystem::read_symlink("/proc/self/exe").string() +
+                            " --gtest_filter=" + test->test_suite_name() + "." + test->name();
+  ASSERT_EQ(std::system(start.c_str()), 0);
+  ASSERT_EQ(std::system(start.c_str()), 0);
   const auto pages = requestsFor(server, "/cookie");
   ASSERT_EQ(pages.size(), 2U);
   EXPECT_EQ(pages[0].header("Cookie"), "");
   EXPECT_EQ(pages[1].header("Cookie"), "sorn_probe=kept");  // the first request of the second start
 
   // A data folder that is no folder: the app runs with cookies in memory instead of aborting.
-  std::filesystem::remove_all(dataDir_.dataHome() / "sorn");
-  std::ofstream(dataDir_.dataHome() / "sorn") << "not a folder";
-  ASSERT_EQ(std::system(probe.c_str()), 0);
+  std::filesystem::remove_all(dataDir.dataHome() / "sorn");
+  std::ofstream(dataDir.dataHome() / "sorn") << "not a folder";
+  ASSERT_EQ(std::system(start.c_str()), 0);
   EXPECT_EQ(requestsFor(server, "/cookie").back().header("Cookie"), "");
 }
 

@@ -91,7 +91,6 @@ class QtWebEngineHarness {
   // Qt has no handler after the page's: a request the page leaves unanswered stays pending.
   int permissionPrompts() const { return 0; }
   int loads() const { return loads_; }
-  std::string title() const { return view_->page()->title().toStdString(); }
   // Runs the script in the main frame's page world; `done`, if any, gets its value as text.
   void run(const std::string& script, std::function<void(std::string)> done) {
     view_->page()->runJavaScript(QString::fromStdString(script),

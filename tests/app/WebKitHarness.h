@@ -90,10 +90,6 @@ class WebKitHarness {
   }
   int permissionPrompts() const { return prompts_; }
   int loads() const { return loads_; }
-  std::string title() const {
-    const char* title = webkit_web_view_get_title(webView_);
-    return title != nullptr ? title : "";
-  }
   // Runs the script in the main frame; `done`, if any, gets its value as text.
   void run(const std::string& script, std::function<void(std::string)> done) {
     using Done = std::function<void(std::string)>;
