@@ -3,7 +3,6 @@
 #include <glib.h>
 
 #include <QAbstractButton>
-#include <QApplication>
 #include <QCheckBox>
 #include <QGraphicsOpacityEffect>
 #include <QKeyEvent>
@@ -20,6 +19,7 @@
 #include <vector>
 
 #include "app/launcher/QtLauncherPlatform.h"
+#include "app/qtwebengine/QtApplication.h"
 #include "app/qtwebengine/QtRequestLoader.h"
 #include "app/qtwebengine/QtRootView.h"
 #include "platform/screencast/picker/QtBroadcastChooserSheet.h"
@@ -54,21 +54,18 @@ class QtWebEngineHarness {
   QtWebEngineHarness(const QtWebEngineHarness&) = delete;
   QtWebEngineHarness& operator=(const QtWebEngineHarness&) = delete;
 
-  // One application for the process, on the engine's fake media devices; without the
-  // sandbox, which refuses to run as root. Without the engine's fake permission prompt
-  // too, which would grant media capture before the app's page is asked. Dark, as the
-  // app asks for, so that the engine's own pages look as they do in the app.
+  // One application for the process, as the app makes it, on the engine's fake media
+  // devices; without the sandbox, which refuses to run as root. Without the engine's fake
+  // permission prompt too, which would grant media capture before the app's page is asked.
   static void start() {
     static const bool started = [] {
       g_setenv("QTWEBENGINE_DISABLE_SANDBOX", "1", TRUE);
       g_setenv("QTWEBENGINE_CHROMIUM_FLAGS",
-               "--use-fake-device-for-media-stream --allow-loopback-in-peer-connection --force-dark-mode",
-               TRUE);
-      QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+               "--use-fake-device-for-media-stream --allow-loopback-in-peer-connection", TRUE);
       static int argc = 1;
       static char name[] = "sorn-engine-test";
       static char* argv[] = {name, nullptr};
-      new QApplication(argc, argv);  // kept to the process's end, as the engine needs
+      app::makeQtApplication(argc, argv).release();  // kept to the process's end, as the engine needs
       return true;
     }();
     (void)started;
@@ -137,17 +134,16 @@ class QtWebEngineHarness {
     }
     return reached;
   }
-  [[nodiscard]] static std::vector<Sheet> sheets() {
+  // The chooser sheets on screen, modal over the app's window.
+  [[nodiscard]] std::vector<Sheet> sheets() const {
     std::vector<Sheet> found;
     for (QWidget* widget : QApplication::topLevelWidgets()) {
-      if (auto* sheet = qobject_cast<platform::screencast::QtBroadcastChooserSheet*>(widget)) {
-        if (sheet->isVisible()) found.push_back(sheet);
-      }
+      auto* sheet = qobject_cast<platform::screencast::QtBroadcastChooserSheet*>(widget);
+      if (sheet != nullptr && sheet->isVisible() && sheet->isModal() &&
+          sheet->parentWidget() == window_.get())
+        found.push_back(sheet);
     }
     return found;
-  }
-  [[nodiscard]] bool isModalOverWindow(Sheet sheet) const {
-    return sheet->isModal() && sheet->parentWidget() == window_.get();
   }
   // The sheet's texts in order, a switch as [on] or [off], a button prefixed with '>'
   // when it has the focus and '*' when Enter presses it.
