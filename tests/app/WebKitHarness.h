@@ -141,19 +141,17 @@ class WebKitHarness {
     }
     return reached;
   }
-  // The chooser sheets on screen.
+  // The chooser sheets on screen, modal over the app's window.
   [[nodiscard]] std::vector<Sheet> sheets() const {
     std::vector<Sheet> found;
     GListModel* toplevels = gtk_window_get_toplevels();
     for (guint i = 0; i < g_list_model_get_n_items(toplevels); ++i) {
       const auto window = ObjectRef<GtkWindow>::adopt(GTK_WINDOW(g_list_model_get_item(toplevels, i)));
-      if (window.get() != window_ && gtk_widget_get_visible(GTK_WIDGET(window.get())))
+      if (gtk_widget_get_visible(GTK_WIDGET(window.get())) && gtk_window_get_modal(window.get()) &&
+          gtk_window_get_transient_for(window.get()) == window_)
         found.push_back(window.get());
     }
     return found;
-  }
-  [[nodiscard]] bool isModalOverWindow(Sheet sheet) const {
-    return gtk_window_get_modal(sheet) && gtk_window_get_transient_for(sheet) == window_;
   }
   // The sheet's texts in order, a switch as [on] or [off], a button prefixed with '>'
   // when it has the focus and '*' when Enter presses it.
