@@ -1,5 +1,6 @@
 // The app's web view on the engine this program is built for (one build per engine, the
 // same tests), loading pages from a loopback server; the launcher on the engine's toolkit.
+#include <gio/gio.h>  // before Qt, whose "signals" keyword GIO uses as a name
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -26,6 +27,7 @@
 #include "tests/support/FakeExtension.h"
 #include "tests/support/GermanLocale.h"
 #include "tests/support/LoopbackHttpServer.h"
+#include "tests/support/PrivateBus.h"
 #include "tests/support/TempDataDir.h"
 
 namespace {
@@ -322,6 +324,34 @@ TEST_F(EngineTest, JoinVoiceHoldsACallWithTheDemoServiceWhereTheEngineHasWebRtc)
   // The peer echoes the fake microphone: audio comes back (the first figures may still be 0).
   expectSoon(harness, "/^[1-9]\\d* bytes$/.test(document.getElementById('voiceBytes').textContent)", "true");
   EXPECT_EQ(demo.peers()["peers"].size(), 1U);
+}
+
+// The app's own program for this engine, as a process.
+TEST(AppProcessTest, TheAppEndsWithStatusZeroOnSigtermAndSigint) {
+  // Its single-instance name on a bus of the test's own, where no other app has it. Only
+  // here: under a bus without the desktop's services the engines start slowly.
+  testsupport::PrivateBus bus;
+  bus.SetUp();
+  const testsupport::TempDataDir dir;
+  g_setenv("QTWEBENGINE_DISABLE_SANDBOX", "1", TRUE);  // tests may run as root
+  // Its exit status is what counts here, under AddressSanitizer too: the engines' leaks and
+  // Chromium's mismatched deletes are allowed as in the QtWebEngine engine tests.
+  g_setenv("ASAN_OPTIONS", "new_delete_type_mismatch=0:detect_leaks=0", TRUE);
+  for (const int stopSignal : {SIGTERM, SIGINT}) {
+    SCOPED_TRACE(stopSignal);
+    const char* argv[] = {SORN_APP, nullptr};
+    GPid pid = 0;
+    ASSERT_TRUE(g_spawn_async(nullptr, const_cast<gchar**>(argv), nullptr, G_SPAWN_DO_NOT_REAP_CHILD, nullptr,
+                              nullptr, &pid, nullptr));
+    // Registered, then a moment for the engine to come up and start loading the dashboard.
+    EXPECT_TRUE(spinUntil([] { return testsupport::busNameHasOwner("com.tarnwell.sorn"); }));
+    spinUntil([] { return false; }, std::chrono::seconds(2));
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, WNOHANG), 0) << "the app ended on its own";
+    const auto stopped = testsupport::stopAndReap(pid, stopSignal, std::chrono::seconds(20));
+    EXPECT_TRUE(stopped && WIFEXITED(*stopped) && WEXITSTATUS(*stopped) == 0) << stopped.value_or(-1);
+  }
+  bus.TearDown();
 }
 
 using platform::screencast::BroadcastChoice;
