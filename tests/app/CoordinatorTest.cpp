@@ -55,9 +55,6 @@ class CoordinatorTest : public testing::Test {
 };
 
 TEST_F(CoordinatorTest, StatsAreWrittenOnTheQueuesTurnTheNewestOnlyEachWithOneReload) {
-  EXPECT_EQ(
-      post(R"({"type":"stats","voice_seconds":3600,"streak_days":4,"best_streak":9,"username":"a","x":1})"),
-      stats("3600", "4", "9", "'a'"));
   // Without values (deeply nested junk does not stop it) every value gets its default.
   const std::string deep = std::string(50'000, '[') + std::string(50'000, ']');
   EXPECT_EQ(post(R"({"type":"stats","junk":)" + deep + R"(,"username":)" + deep + "}"),
@@ -75,7 +72,7 @@ TEST_F(CoordinatorTest, StatsAreWrittenOnTheQueuesTurnTheNewestOnlyEachWithOneRe
   EXPECT_EQ(takeLog(), stats("7", "0", "0", "''"));
   recorder_.runMainQueue();
   EXPECT_EQ(takeLog(), "");
-  EXPECT_EQ(recorder_.log, (Events{"reload", "reload", "reload", "reload"}));
+  EXPECT_EQ(recorder_.log, (Events{"reload", "reload", "reload"}));
 }
 
 // Which bodies are ignored and the value rules of each field: fuzz/corpus/page_message.
