@@ -146,7 +146,7 @@ TEST_F(EngineTest, OnlyTheMainFrameSeesTheMarkerAndPostsItsMessagesReachTheStore
        <audio autoplay src="/silence.wav" onplaying="window.audio = 'playing'" onended="window.audio = 'ended'">)"},
                              {"/frame", "<!doctype html>" + frameScript},
                              {"/silence.wav", kSilentWav}});
-  EngineHarness harness(server.url("/main"), services(), "127.0.0.1");
+  EngineHarness harness(server.url("/main"), services());
   ASSERT_TRUE(waitForLoads(harness, 1));
   ASSERT_TRUE(spinUntil([&] { return !recorder_.log.empty(); }));
   expectSoon(harness, "document.getElementById('frame').contentWindow.seenInFrame", R"("undefined")");
@@ -190,7 +190,7 @@ TEST_F(EngineTest, ForeignLinksFramesAndNewWindowsGoOutsideServiceNewWindowsRepl
              document.body.insertAdjacentHTML('beforeend', '<iframe src="https://foreign.example/frame"></iframe>');
          </script>)"},
                              {"/second", "<!doctype html><p>second</p>"}});
-  EngineHarness harness(server.url("/links"), services(), "127.0.0.1");
+  EngineHarness harness(server.url("/links"), services());
   ASSERT_TRUE(waitForLoads(harness, 1));
   for (const char* id : {"foreign", "mail", "outside"}) click(harness, id);
   ASSERT_TRUE(spinUntil([&] { return recorder_.log.size() >= 4; }));
@@ -214,7 +214,7 @@ TEST_F(EngineTest,
     if (request.target == "/slow") released.wait();
     return testsupport::HttpReply{200, "<!doctype html><p style='color:#222'>dark text</p>", "text/html", {}};
   });
-  EngineHarness harness(unreachable, services(), "127.0.0.1");
+  EngineHarness harness(unreachable, services());
   ASSERT_TRUE(waitForLoads(harness, 1));
   std::size_t contrasting = 0;
   EXPECT_TRUE(spinUntil([&] { return (contrasting = contrastingPixelsShown()) > 200; }))
@@ -239,7 +239,7 @@ TEST(EngineRestartTest,
   // Started again by itself: "the app", on the first run's data folder, until the page is done.
   if (const char* page = std::getenv("SORN_TEST_PAGE")) {
     apptest::RecordingServices recorder;
-    EngineHarness harness(page, recorder.services(platform::dispatch::MainLoopQueue::shared()), "127.0.0.1");
+    EngineHarness harness(page, recorder.services(platform::dispatch::MainLoopQueue::shared()));
     ASSERT_TRUE(spinUntil([&] { return evaluate(harness, "document.title") == R"("done")"; }));
     return;
   }
@@ -270,7 +270,7 @@ TEST(EngineRestartTest,
 
 TEST_F(EngineTest, ValuesJavaScriptHasAndJsonHasNotGiveTheSameStoreOutcomeOnEveryEngine) {
   const auto server = serve({{"/values", "<!doctype html><p>values</p>"}});
-  EngineHarness harness(server.url("/values"), services(), "127.0.0.1");
+  EngineHarness harness(server.url("/values"), services());
   ASSERT_TRUE(waitForLoads(harness, 1));
   // A body; the voice seconds and username stored. A body JSON cannot hold is dropped whole:
   // "-1 before", stored ahead of it, stays. Keys of the store, or of the message's own, in a
@@ -310,8 +310,7 @@ TEST_F(EngineTest, ValuesJavaScriptHasAndJsonHasNotGiveTheSameStoreOutcomeOnEver
 TEST_F(EngineTest, JoinVoiceHoldsACallWithTheDemoServiceWhereTheEngineHasWebRtc) {
   const testsupport::DemoService demo(SORN_DEMO_SERVICE);
   ASSERT_GT(demo.port(), 0);
-  EngineHarness harness("http://127.0.0.1:" + std::to_string(demo.port()) + "/sorn/dashboard", services(),
-                        "127.0.0.1");
+  EngineHarness harness("http://127.0.0.1:" + std::to_string(demo.port()) + "/sorn/dashboard", services());
   ASSERT_TRUE(waitForLoads(harness, 1));
   click(harness, "joinVoice");
   if (!EngineHarness::kHoldsVoiceCalls) {
@@ -368,7 +367,7 @@ class LauncherTest : public EngineTest {
     // Only the extensions a test writes are found, none installed on the system.
     setenv("XDG_DATA_DIRS", (dataDir_.root() / "system").c_str(), 1);
   }
-  void openWindow() { window_.emplace("about:blank", services(), "127.0.0.1"); }
+  void openWindow() { window_.emplace("about:blank", services()); }
   void speakGerman() {
     german_.emplace();
     ASSERT_TRUE(german_->usable()) << "de_DE.UTF-8 needs the locales package (scripts/deps)";

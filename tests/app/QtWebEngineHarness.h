@@ -28,7 +28,7 @@
 namespace apptest {
 
 // The app's window on the test's display: the real QtRootView around a QtSornWebView wired to
-// a Coordinator of the test's choosing; the launcher's picker and chooser sheets in and over
+// a Coordinator on the test's services; the launcher's picker and chooser sheets in and over
 // it. Qt runs on the GLib main loop, so spinning the default main context runs it too. Main thread.
 class QtWebEngineHarness {
  public:
@@ -36,9 +36,10 @@ class QtWebEngineHarness {
   // The engine has WebRTC: the dashboard can hold a voice call.
   static constexpr bool kHoldsVoiceCalls = true;
 
-  QtWebEngineHarness(const std::string& url, app::CoordinatorServices services, const std::string& domain) {
+  QtWebEngineHarness(const std::string& url, app::CoordinatorServices services) {
     start();
-    auto coordinator = std::make_shared<app::Coordinator>(std::move(services), domain);
+    // The pages come from loopback servers: the service domain is theirs.
+    auto coordinator = std::make_shared<app::Coordinator>(std::move(services), "127.0.0.1");
     window_.reset(app::QtRootView::body(app::QtSornWebView(url), coordinator));
     window_->resize(390, 844);
     view_ = window_->findChild<QWebEngineView*>();

@@ -24,7 +24,7 @@ namespace apptest {
 using platform::gobject::ObjectRef;
 
 // The app's window on the test's display: the real RootView around a SornWebView wired to a
-// Coordinator of the test's choosing, the application's active window, on the engine's fake
+// Coordinator on the test's services, the application's active window, on the engine's fake
 // capture devices; the launcher's picker and chooser sheets in and over it. Main thread.
 class WebKitHarness {
  public:
@@ -32,12 +32,13 @@ class WebKitHarness {
   // Debian builds the engine without WebRTC: the dashboard says it cannot hold a call.
   static constexpr bool kHoldsVoiceCalls = false;
 
-  WebKitHarness(const std::string& url, app::CoordinatorServices services, const std::string& domain) {
+  WebKitHarness(const std::string& url, app::CoordinatorServices services) {
     GtkApplication* application = start();
     window_ = GTK_WINDOW(gtk_window_new());
     gtk_window_set_application(window_, application);
     gtk_window_set_default_size(window_, 390, 844);
-    auto coordinator = std::make_shared<app::Coordinator>(std::move(services), domain);
+    // The pages come from loopback servers: the service domain is theirs.
+    auto coordinator = std::make_shared<app::Coordinator>(std::move(services), "127.0.0.1");
     root_ = app::RootView::body(app::SornWebView(url), coordinator);
     gtk_window_set_child(window_, root_);
     webView_ = WEBKIT_WEB_VIEW(gtk_overlay_get_child(GTK_OVERLAY(root_)));
