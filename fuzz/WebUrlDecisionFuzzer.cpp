@@ -1,8 +1,10 @@
-// URLs, taken apart with GUri as the web view adapter does, through the Coordinator's
-// navigation, new-window and camera/microphone decisions, and whatever is handed
-// outside the app through the desktop opener's scheme allow-list. Checks, against
-// rules read independently from the URL text: a host is judged the service's only
-// when it is the service domain or a subdomain of it (ASCII case aside); only service
+// URLs, taken apart with GUri as the web view adapter does, through the navigation,
+// new-window and camera/microphone decisions of Coordinators for the production service
+// domain, the loopback ones of the demo service and the engine tests, and none; and
+// whatever is handed outside the app through the desktop opener's scheme allow-list.
+// Checks, against rules read independently from the URL text: a host is judged the
+// service's only when the domain is set and the host is it or a subdomain of it (ASCII
+// case aside); only service
 // pages (https, or plain http to a loopback service host) and about/blob/data stay in
 // the app; every decision is answered exactly once,
 // before anything is opened; and no scheme but http, https, mailto, tel and sms ever
@@ -17,6 +19,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -80,10 +83,10 @@ std::string schemeOf(std::string_view text) {
 }
 
 // The service domain itself, or a name with at least one label in front of it.
-bool isServiceHostByRule(const std::optional<std::string>& host) {
-  if (!host) return false;
+bool isServiceHostByRule(const std::optional<std::string>& host, std::string_view serviceDomain) {
+  if (!host || serviceDomain.empty()) return false;
   const std::string name = asciiLower(*host);
-  const std::string domain = asciiLower(shared::kServiceDomain);
+  const std::string domain = asciiLower(serviceDomain);
   const std::string dotted = "." + domain;
   return name == domain || (name.size() > dotted.size() &&
                             name.compare(name.size() - dotted.size(), dotted.size(), dotted) == 0);
@@ -118,32 +121,11 @@ void expectEvents(const std::vector<std::string>& expected, const std::string& w
   events.clear();
 }
 
-}  // namespace
-
-// Replaces GIO's launcher, which the desktop opener calls: nothing is started,
-// and what would have been opened is noted.
-extern "C" gboolean g_app_info_launch_default_for_uri(const char* uri, GAppLaunchContext* /*context*/,
-                                                      GError** /*error*/) {
-  events.push_back(std::string("launch ") + uri);
-  return TRUE;
-}
-
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  static NotingOpener opener;
-  static Unused unused;
-  static app::Coordinator coordinator(app::CoordinatorServices{
-      [] { return 0.0; }, unused, unused, opener, unused, [] { return std::chrono::steady_clock::now(); }});
-
-  // The engine hands URLs over as C strings: the text ends at the first NUL.
-  const std::string text(reinterpret_cast<const char*>(data),
-                         strnlen(reinterpret_cast<const char*>(data), size));
-  events.clear();
-  const std::optional<app::WebUrl> url = app::parseWebUrl(text.c_str());
-  if (url && (url->text != text || url->scheme != schemeOf(text)))
-    fail("taken apart wrongly: " + url->scheme, text);
-  if (!url && !text.empty()) fail("a URL went missing", text);
+// One URL through the decisions of a Coordinator for `serviceDomain`.
+void checkDecisions(app::Coordinator& coordinator, std::string_view serviceDomain, const std::string& text,
+                    const std::optional<app::WebUrl>& url) {
   const bool servicePage =
-      url && isServiceHostByRule(url->host) &&
+      url && isServiceHostByRule(url->host, serviceDomain) &&
       (url->scheme == "https" || (url->scheme == "http" && isLoopbackByRule(*url->host)));
 
   // Every URL as if a user's gesture started it, so none is held back by the pacing of
@@ -174,5 +156,39 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     events.emplace_back(decision == app::PermissionDecision::grant ? "grant" : "deny");
   });
   expectEvents({servicePage ? "grant" : "deny"}, "media permission", text);
+}
+
+}  // namespace
+
+// Replaces GIO's launcher, which the desktop opener calls: nothing is started,
+// and what would have been opened is noted.
+extern "C" gboolean g_app_info_launch_default_for_uri(const char* uri, GAppLaunchContext* /*context*/,
+                                                      GError** /*error*/) {
+  events.push_back(std::string("launch ") + uri);
+  return TRUE;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  static NotingOpener opener;
+  static Unused unused;
+  static const std::array<std::string, 4> kDomains = {shared::kServiceDomain, "127.0.0.1", "localhost", ""};
+  static std::deque<app::Coordinator> coordinators;
+  if (coordinators.empty()) {
+    for (const auto& domain : kDomains) {
+      coordinators.emplace_back(app::CoordinatorServices{[] { return 0.0; }, unused, unused, opener, unused,
+                                                         [] { return std::chrono::steady_clock::now(); }},
+                                domain);
+    }
+  }
+
+  // The engine hands URLs over as C strings: the text ends at the first NUL.
+  const std::string text(reinterpret_cast<const char*>(data),
+                         strnlen(reinterpret_cast<const char*>(data), size));
+  events.clear();
+  const std::optional<app::WebUrl> url = app::parseWebUrl(text.c_str());
+  if (url && (url->text != text || url->scheme != schemeOf(text)))
+    fail("taken apart wrongly: " + url->scheme, text);
+  if (!url && !text.empty()) fail("a URL went missing", text);
+  for (std::size_t i = 0; i < kDomains.size(); ++i) checkDecisions(coordinators[i], kDomains[i], text, url);
   return 0;
 }

@@ -19,6 +19,7 @@
 #include <string>
 
 #include "app/CommandLine.h"
+#include "app/qtwebengine/QtApplication.h"
 #include "app/qtwebengine/QtRootView.h"
 #include "platform/dispatch/StopSignals.h"
 #include "platform/gobject/ObjectRef.h"
@@ -96,6 +97,17 @@ std::optional<int> answerCommandLine(int& argc, char** argv) {
 
 }  // namespace
 
+std::unique_ptr<QApplication> makeQtApplication(int& argc, char** argv) {
+  preferDarkPages();
+  QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+  auto application = std::make_unique<QApplication>(argc, argv);
+  QGuiApplication::setDesktopFileName(QString::fromLatin1(SornApp::kApplicationId));
+  QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
+  QApplication::setPalette(darkPalette());
+  QApplication::setWindowIcon(QIcon::fromTheme(QString::fromLatin1(SornApp::kApplicationId)));
+  return application;
+}
+
 int SornApp::main(int argc, char** argv) {
   platform::text::initTranslations();
   if (const auto status = answerCommandLine(argc, argv)) return *status;
@@ -118,13 +130,7 @@ int SornApp::main(int argc, char** argv) {
   // Ended like a closed window: the window, its page and the profile go before the
   // application, so that the engine writes its cookies and storage.
   const platform::dispatch::StopSignals stopSignals([] { QCoreApplication::quit(); });
-  preferDarkPages();
-  QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
-  QApplication qtApplication(argc, argv);
-  QGuiApplication::setDesktopFileName(QString::fromLatin1(kApplicationId));
-  QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
-  QApplication::setPalette(darkPalette());
-  QApplication::setWindowIcon(QIcon::fromTheme(QString::fromLatin1(kApplicationId)));
+  const auto qtApplication = makeQtApplication(argc, argv);
 
   // One window for the app's whole life; a later activation only raises it.
   QWidget window;

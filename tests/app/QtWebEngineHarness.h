@@ -3,7 +3,6 @@
 #include <glib.h>
 
 #include <QAbstractButton>
-#include <QApplication>
 #include <QCheckBox>
 #include <QGraphicsOpacityEffect>
 #include <QKeyEvent>
@@ -20,6 +19,7 @@
 #include <vector>
 
 #include "app/launcher/QtLauncherPlatform.h"
+#include "app/qtwebengine/QtApplication.h"
 #include "app/qtwebengine/QtRequestLoader.h"
 #include "app/qtwebengine/QtRootView.h"
 #include "platform/screencast/picker/QtBroadcastChooserSheet.h"
@@ -28,7 +28,7 @@
 namespace apptest {
 
 // The app's window on the test's display: the real QtRootView around a QtSornWebView wired to
-// a Coordinator of the test's choosing; the launcher's picker and chooser sheets in and over
+// a Coordinator on the test's services; the launcher's picker and chooser sheets in and over
 // it. Qt runs on the GLib main loop, so spinning the default main context runs it too. Main thread.
 class QtWebEngineHarness {
  public:
@@ -36,9 +36,10 @@ class QtWebEngineHarness {
   // The engine has WebRTC: the dashboard can hold a voice call.
   static constexpr bool kHoldsVoiceCalls = true;
 
-  QtWebEngineHarness(const std::string& url, app::CoordinatorServices services, const std::string& domain) {
+  QtWebEngineHarness(const std::string& url, app::CoordinatorServices services) {
     start();
-    auto coordinator = std::make_shared<app::Coordinator>(std::move(services), domain);
+    // The pages come from loopback servers: the service domain is theirs.
+    auto coordinator = std::make_shared<app::Coordinator>(std::move(services), "127.0.0.1");
     window_.reset(app::QtRootView::body(app::QtSornWebView(url), coordinator));
     window_->resize(390, 844);
     view_ = window_->findChild<QWebEngineView*>();
@@ -54,21 +55,18 @@ class QtWebEngineHarness {
   QtWebEngineHarness(const QtWebEngineHarness&) = delete;
   QtWebEngineHarness& operator=(const QtWebEngineHarness&) = delete;
 
-  // One application for the process, on the engine's fake media devices; without the
-  // sandbox, which refuses to run as root. Without the engine's fake permission prompt
-  // too, which would grant media capture before the app's page is asked. Dark, as the
-  // app asks for, so that the engine's own pages look as they do in the app.
+  // One application for the process, as the app makes it, on the engine's fake media
+  // devices; without the sandbox, which refuses to run as root. Without the engine's fake
+  // permission prompt too, which would grant media capture before the app's page is asked.
   static void start() {
     static const bool started = [] {
       g_setenv("QTWEBENGINE_DISABLE_SANDBOX", "1", TRUE);
       g_setenv("QTWEBENGINE_CHROMIUM_FLAGS",
-               "--use-fake-device-for-media-stream --allow-loopback-in-peer-connection --force-dark-mode",
-               TRUE);
-      QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+               "--use-fake-device-for-media-stream --allow-loopback-in-peer-connection", TRUE);
       static int argc = 1;
       static char name[] = "sorn-engine-test";
       static char* argv[] = {name, nullptr};
-      new QApplication(argc, argv);  // kept to the process's end, as the engine needs
+      app::makeQtApplication(argc, argv).release();  // kept to the process's end, as the engine needs
       return true;
     }();
     (void)started;
@@ -91,7 +89,6 @@ class QtWebEngineHarness {
   // Qt has no handler after the page's: a request the page leaves unanswered stays pending.
   int permissionPrompts() const { return 0; }
   int loads() const { return loads_; }
-  std::string title() const { return view_->page()->title().toStdString(); }
   // Runs the script in the main frame's page world; `done`, if any, gets its value as text.
   void run(const std::string& script, std::function<void(std::string)> done) {
     view_->page()->runJavaScript(QString::fromStdString(script),
@@ -138,17 +135,16 @@ class QtWebEngineHarness {
     }
     return reached;
   }
-  [[nodiscard]] static std::vector<Sheet> sheets() {
+  // The chooser sheets on screen, modal over the app's window.
+  [[nodiscard]] std::vector<Sheet> sheets() const {
     std::vector<Sheet> found;
     for (QWidget* widget : QApplication::topLevelWidgets()) {
-      if (auto* sheet = qobject_cast<platform::screencast::QtBroadcastChooserSheet*>(widget)) {
-        if (sheet->isVisible()) found.push_back(sheet);
-      }
+      auto* sheet = qobject_cast<platform::screencast::QtBroadcastChooserSheet*>(widget);
+      if (sheet != nullptr && sheet->isVisible() && sheet->isModal() &&
+          sheet->parentWidget() == window_.get())
+        found.push_back(sheet);
     }
     return found;
-  }
-  [[nodiscard]] bool isModalOverWindow(Sheet sheet) const {
-    return sheet->isModal() && sheet->parentWidget() == window_.get();
   }
   // The sheet's texts in order, a switch as [on] or [off], a button prefixed with '>'
   // when it has the focus and '*' when Enter presses it.

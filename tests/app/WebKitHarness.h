@@ -24,7 +24,7 @@ namespace apptest {
 using platform::gobject::ObjectRef;
 
 // The app's window on the test's display: the real RootView around a SornWebView wired to a
-// Coordinator of the test's choosing, the application's active window, on the engine's fake
+// Coordinator on the test's services, the application's active window, on the engine's fake
 // capture devices; the launcher's picker and chooser sheets in and over it. Main thread.
 class WebKitHarness {
  public:
@@ -32,12 +32,13 @@ class WebKitHarness {
   // Debian builds the engine without WebRTC: the dashboard says it cannot hold a call.
   static constexpr bool kHoldsVoiceCalls = false;
 
-  WebKitHarness(const std::string& url, app::CoordinatorServices services, const std::string& domain) {
+  WebKitHarness(const std::string& url, app::CoordinatorServices services) {
     GtkApplication* application = start();
     window_ = GTK_WINDOW(gtk_window_new());
     gtk_window_set_application(window_, application);
     gtk_window_set_default_size(window_, 390, 844);
-    auto coordinator = std::make_shared<app::Coordinator>(std::move(services), domain);
+    // The pages come from loopback servers: the service domain is theirs.
+    auto coordinator = std::make_shared<app::Coordinator>(std::move(services), "127.0.0.1");
     root_ = app::RootView::body(app::SornWebView(url), coordinator);
     gtk_window_set_child(window_, root_);
     webView_ = WEBKIT_WEB_VIEW(gtk_overlay_get_child(GTK_OVERLAY(root_)));
@@ -90,10 +91,6 @@ class WebKitHarness {
   }
   int permissionPrompts() const { return prompts_; }
   int loads() const { return loads_; }
-  std::string title() const {
-    const char* title = webkit_web_view_get_title(webView_);
-    return title != nullptr ? title : "";
-  }
   // Runs the script in the main frame; `done`, if any, gets its value as text.
   void run(const std::string& script, std::function<void(std::string)> done) {
     using Done = std::function<void(std::string)>;
@@ -145,19 +142,17 @@ class WebKitHarness {
     }
     return reached;
   }
-  // The chooser sheets on screen.
+  // The chooser sheets on screen, modal over the app's window.
   [[nodiscard]] std::vector<Sheet> sheets() const {
     std::vector<Sheet> found;
     GListModel* toplevels = gtk_window_get_toplevels();
     for (guint i = 0; i < g_list_model_get_n_items(toplevels); ++i) {
       const auto window = ObjectRef<GtkWindow>::adopt(GTK_WINDOW(g_list_model_get_item(toplevels, i)));
-      if (window.get() != window_ && gtk_widget_get_visible(GTK_WIDGET(window.get())))
+      if (gtk_widget_get_visible(GTK_WIDGET(window.get())) && gtk_window_get_modal(window.get()) &&
+          gtk_window_get_transient_for(window.get()) == window_)
         found.push_back(window.get());
     }
     return found;
-  }
-  [[nodiscard]] bool isModalOverWindow(Sheet sheet) const {
-    return gtk_window_get_modal(sheet) && gtk_window_get_transient_for(sheet) == window_;
   }
   // The sheet's texts in order, a switch as [on] or [off], a button prefixed with '>'
   // when it has the focus and '*' when Enter presses it.

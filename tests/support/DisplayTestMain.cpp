@@ -5,21 +5,16 @@
 #include <cstdio>
 #include <cstdlib>
 
-namespace {
-constexpr int kSkipped = 77;
-
-bool isSet(const char* variable) {
-  const char* value = std::getenv(variable);
-  return value != nullptr && *value != '\0';
-}
-}  // namespace
-
 int main(int argc, char** argv) {
   testing::InitGoogleTest(&argc, argv);
+  const auto isSet = [](const char* variable) {
+    const char* value = std::getenv(variable);
+    return value != nullptr && *value != '\0';
+  };
   const bool hasDisplay = isSet("DISPLAY") || isSet("WAYLAND_DISPLAY");
   if (!testing::GTEST_FLAG(list_tests) && (!hasDisplay || !isSet("DBUS_SESSION_BUS_ADDRESS"))) {
     std::fputs("SKIPPED: needs a display and a session bus (xvfb-run -a dbus-run-session -- ...)\n", stderr);
-    return kSkipped;
+    return 77;
   }
   return RUN_ALL_TESTS();
 }
