@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace testsupport {
 
@@ -26,9 +27,7 @@ class TempDataDir {
 
  private:
   std::filesystem::path root_;
-  std::optional<std::string> savedData_;
-  std::optional<std::string> savedCache_;
-  std::optional<std::string> savedRuntime_;
+  std::vector<std::optional<std::string>> saved_;  // the variables' values before
 };
 
 }  // namespace testsupport
