@@ -3,7 +3,6 @@
 // hostile intent.
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <cctype>
 #include <cstdlib>
 #include <functional>
@@ -26,6 +25,7 @@ using platform::http::HttpResult;
 using platform::http::TransportError;
 using testsupport::HttpReply;
 using Kind = TransportError::Kind;
+using namespace std::chrono_literals;
 using Headers = std::vector<std::pair<std::string, std::string>>;
 
 HttpResult post(const std::string& url, Headers headers = {{"Authorization", "Bearer t"}},
@@ -113,8 +113,6 @@ TEST(CurlSessionTest, RefusesWhatItMustNotSendCutsRepliesOffAtTheCapAndServesThr
   EXPECT_LE(connections.size(), std::size_t{kThreads});
 }
 
-HttpReply reply(int status, std::string body) { return {status, std::move(body)}; }
-
 // What a failed request says, behind the kind of a transport's failure.
 std::string described(const broadcast::RequestError& error) {
   static constexpr const char* kKinds[] = {"invalidRequest", "insecure", "replyTooLarge", "timedOut",
@@ -157,7 +155,7 @@ class ScreenShareSignalingTest : public ::testing::Test, public platform::http::
 
 // The form on the wire; how the channel id is escaped is the reply fuzzer's.
 TEST_F(ScreenShareSignalingTest, RequestsHaveTheExactForm) {
-  server.setHandler([](const auto&) { return reply(200, R"({"screenSessionId":"s"})"); });
+  server.setHandler([](const auto&) { return HttpReply{200, R"({"screenSessionId":"s"})"}; });
   // API base and token (both verbatim), the call, the target after the API base, the body sent.
   for (const auto& [base, token, call, target, body] :
        std::vector<std::tuple<std::string, std::string, Call, std::string, std::string>>{
@@ -180,37 +178,26 @@ TEST_F(ScreenShareSignalingTest, RequestsHaveTheExactForm) {
 // here, what only a server on the wire shows: a redirect not followed, a body that
 // cannot be sent, servers that drip, stop short, flood or nest deeply.
 TEST_F(ScreenShareSignalingTest, HostileRepliesBecomeAnIdOrAClearError) {
-  std::atomic<std::size_t> streamed{0};
-  // Pieces of `piece` every `pause`, for as long as the client reads.
-  const auto streaming = [&streamed](std::string piece, std::chrono::milliseconds pause, std::size_t count) {
-    HttpReply slow = reply(200, "");
-    slow.stream = [=, &streamed, left = count]() mutable -> std::optional<std::string> {
-      std::this_thread::sleep_for(pause);
-      streamed += piece.size();
-      return left-- > 0 ? std::optional(piece) : std::nullopt;
-    };
-    return slow;
-  };
   const std::string deep = R"({"x":)" + std::string(300'000, '[') + std::string(300'000, ']');
   // What the server answers; the call; its outcome.
   const std::vector<std::tuple<HttpReply, Call, std::string>> cases = {
       {HttpReply{302, R"({"screenSessionId":"scr-4"})", "application/json", {{"Location", "/v1/api/x"}}},
        open(), "Request failed (302)"},
       // A flood is cut off at the cap, not read whole.
-      {streaming("{", std::chrono::milliseconds(40), 100), open(), "timedOut: The request timed out."},
-      {streaming(R"({"screenSess)", std::chrono::milliseconds(0), 1), open(),
+      {HttpReply{.piece = "{", .pieces = 100, .pause = 40ms}, open(), "timedOut: The request timed out."},
+      {HttpReply{.piece = R"({"screenSess)", .pieces = 1}, open(),
        "failed: The request failed: transfer closed with outstanding read data remaining"},
-      {streaming(std::string(0x10000, ' '), std::chrono::milliseconds(0), 1600), open(),
+      {HttpReply{.piece = std::string(0x10000, ' '), .pieces = 1600}, open(),
        "replyTooLarge: The server's reply is larger than 1 MiB."},
-      {reply(200, deep + "}"), open(), "Unexpected response: no screenSessionId"},
-      {reply(422, deep + R"(,"message":"Too deep"})"), open(), "Too deep"},
+      {HttpReply{200, deep + "}"}, open(), "Unexpected response: no screenSessionId"},
+      {HttpReply{422, deep + R"(,"message":"Too deep"})"}, open(), "Too deep"},
   };
   for (std::size_t i = 0; i < cases.size(); ++i) {
     const auto& [answer, call, expected] = cases[i];
     server.setHandler([answer = answer](const auto&) { return answer; });
     EXPECT_EQ(call({server.url("/v1/api"), "tok", "lounge"}), expected) << "case " << i;
   }
-  EXPECT_LT(streamed, std::size_t{32} << 20);
+  EXPECT_LT(server.bytesStreamed(), std::size_t{32} << 20);
   EXPECT_EQ(server.requests().size(), cases.size());
 }
 
