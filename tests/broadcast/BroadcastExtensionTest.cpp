@@ -66,7 +66,8 @@ TEST(BroadcastExtensionTest, RunsOneAtATimeAndEndsOnStopOrAnErrorWithItsSessions
                                            .setString(keys::kAccessToken, token)
                                            .setString(keys::kChannelId, "lounge")
                                            .setString(keys::kPrimarySessionId, "voice-session-1")
-                                           .setString(keys::kApiBase, service.url("/v1/api")));
+                                           .setString(keys::kApiBase, service.url("/v1/api"))
+                                           .setBool(keys::kScreenActive, token.empty()));
   };
   const auto screenActive = [] {
     return shared::SharedStore::open()->read({keys::kScreenActive}).boolValue(keys::kScreenActive);
@@ -110,23 +111,26 @@ TEST(BroadcastExtensionTest, RunsOneAtATimeAndEndsOnStopOrAnErrorWithItsSessions
          "<allow send_destination=\"*\" eavesdrop=\"true\"/></policy></busconfig>";
   const std::string noPortal = "dbus-run-session --config-file=bus.conf --";
   const std::string portalMissing = "Screen sharing needs the desktop's screen-cast portal";
-  // The token stored, what runs sorn-broadcast and its argument, then its exit status and
-  // the error it shows; screen.active is false after, and every session handed out closed.
+  // The token stored (empty: with the screen.active a killed broadcast left), what runs
+  // sorn-broadcast and its argument, then its exit status and the error it shows;
+  // screen.active is false after, and every session handed out closed.
   const std::tuple<std::string, std::string, std::string, int, std::string> cases[] = {
       {"bad-token", "", "--capture=test-pattern", 1, "No.\n"},
-      {"", "", "--capture=window", 2, "sorn-broadcast: Unknown capture source 'window'"},
+      {"", "", "--capture=test-pattern", 1, "Join a Sorn voice channel before sharing your screen.\n"},
+      {"tok", "", "--capture=window", 2, "sorn-broadcast: Unknown capture source 'window'"},
       {"tok", noPortal, "--capture=portal", 1, portalMissing},
       {"tok", noPortal, "--capture=auto", 1, portalMissing},  // no display: the portal
   };
   for (const auto& [token, prefix, argument, status, errorText] : cases) {
     SCOPED_TRACE(argument);
     const testsupport::TempDataDir caseDir;
-    if (!token.empty()) storeCredentials(token);
-    Broadcast extension(argument, prefix);
-    EXPECT_EQ(extension.exitStatus(), status);
-    EXPECT_NE(extension.output().find(errorText), std::string::npos) << extension.output();
-    EXPECT_FALSE(screenActive());
-    EXPECT_EQ(closed().size(), opened - 1);  // all but the killed one's
+    storeCredentials(token);
+                  : storeCredentials(token);
+                  Broadcast extension(argument, prefix);
+                  EXPECT_EQ(extension.exitStatus(), status);
+                  EXPECT_NE(extension.output().find(errorText), std::string::npos) << extension.output();
+                  EXPECT_FALSE(screenActive());
+                  EXPECT_EQ(closed().size(), opened - 1);  // all but the killed one's
   }
   EXPECT_EQ(opened, 4);
 }
