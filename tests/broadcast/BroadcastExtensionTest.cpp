@@ -105,11 +105,7 @@ TEST(BroadcastExtensionTest, RunsOneAtATimeAndEndsOnStopOrAnErrorWithItsSessions
 
   openDelaySeconds = 0;
   // A session bus of its own that starts no services: no screen-cast portal answers on it.
-  std::ofstream("bus.conf")
-      << "<busconfig><type>session</type><listen>unix:tmpdir=/tmp</listen><auth>EXTERNAL</auth>"
-         "<policy context=\"default\"><allow own=\"*\"/><allow eavesdrop=\"true\"/>"
-         "<allow send_destination=\"*\" eavesdrop=\"true\"/></policy></busconfig>";
-  const std::string noPortal = "dbus-run-session --config-file=bus.conf --";
+  const std::string noPortal = "dbus-run-session --config-file=" SORN_NO_SERVICES_BUS " --";
   const std::string portalMissing = "Screen sharing needs the desktop's screen-cast portal";
   // The token stored (empty: with the screen.active a killed broadcast left), what runs
   // sorn-broadcast and its argument, then its exit status and the error it shows;
@@ -125,12 +121,11 @@ TEST(BroadcastExtensionTest, RunsOneAtATimeAndEndsOnStopOrAnErrorWithItsSessions
     SCOPED_TRACE(argument);
     const testsupport::TempDataDir caseDir;
     storeCredentials(token);
-                  : storeCredentials(token);
-                  Broadcast extension(argument, prefix);
-                  EXPECT_EQ(extension.exitStatus(), status);
-                  EXPECT_NE(extension.output().find(errorText), std::string::npos) << extension.output();
-                  EXPECT_FALSE(screenActive());
-                  EXPECT_EQ(closed().size(), opened - 1);  // all but the killed one's
+    Broadcast extension(argument, prefix);
+    EXPECT_EQ(extension.exitStatus(), status);
+    EXPECT_NE(extension.output().find(errorText), std::string::npos) << extension.output();
+    EXPECT_FALSE(screenActive());
+    EXPECT_EQ(closed().size(), opened - 1);  // all but the killed one's
   }
   EXPECT_EQ(opened, 4);
 }

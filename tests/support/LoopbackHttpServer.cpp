@@ -42,10 +42,6 @@ LoopbackHttpServer::~LoopbackHttpServer() {
   thread_.join();
 }
 
-std::string LoopbackHttpServer::url(const std::string& path) const {
-  return "http://127.0.0.1:" + std::to_string(port_) + path;
-}
-
 std::vector<RecordedRequest> LoopbackHttpServer::requests() const {
   std::lock_guard lock(mutex_);
   return requests_;

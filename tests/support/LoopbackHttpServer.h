@@ -48,7 +48,9 @@ class LoopbackHttpServer {
   ~LoopbackHttpServer();
 
   // "http://127.0.0.1:<port>" followed by the path.
-  std::string url(const std::string& path = "") const;
+  std::string url(const std::string& path = "") const {
+    return "http://127.0.0.1:" + std::to_string(port_) + path;
+  }
   std::vector<RecordedRequest> requests() const;
   std::size_t bytesStreamed() const { return streamed_; }  // of the pieces
   void setHandler(Handler handler);

@@ -36,12 +36,4 @@ TempDataDir::~TempDataDir() {
   std::filesystem::remove_all(root_, ignored);
 }
 
-std::filesystem::path TempDataDir::suiteFolder(const std::string& suiteName) const {
-  return dataHome() / "app-groups" / suiteName;
-}
-
-std::filesystem::path TempDataDir::suiteFile(const std::string& suiteName) const {
-  return suiteFolder(suiteName) / "suite.sqlite3";
-}
-
 }  // namespace testsupport
