@@ -11,7 +11,6 @@
 
 #include <atomic>
 #include <csignal>
-#include <cstdio>
 #include <filesystem>
 #include <random>
 #include <sstream>
@@ -50,13 +49,8 @@ std::string rawValue(const TempDataDir& dir, const std::string& key) {
 // Runs the script with /bin/sh in the data folder's root, the suite's folder as $F and
 // the one above it as $A; what it prints.
 std::string shell(const TempDataDir& dir, const std::string& script) {
-  const std::string line =
-      "cd " + dir.root().string() + " && A=data/app-groups F=$A/" + kSuite + " && " + script;
-  std::string output(1 << 20, '\0');
-  FILE* pipe = popen(line.c_str(), "r");
-  output.resize(std::fread(output.data(), 1, output.size(), pipe));
-  pclose(pipe);
-  return output;
+  return testsupport::outputOf("cd " + dir.root().string() + " && A=data/app-groups F=$A/" + kSuite + " && " +
+                               script);
 }
 
 // Texts over the bound read as missing; records are written whole or not at all, and a
