@@ -1,19 +1,11 @@
 #pragma once
 
-#include <cstdio>
 #include <filesystem>
 #include <string>
 
-namespace testsupport {
+#include "tests/support/Command.h"
 
-// Runs the command with /bin/sh; what it prints (up to 1 MiB).
-inline std::string outputOf(const std::string& command) {
-  std::string output(1 << 20, '\0');
-  FILE* pipe = popen(command.c_str(), "r");
-  output.resize(std::fread(output.data(), 1, output.size(), pipe));
-  pclose(pipe);
-  return output;
-}
+namespace testsupport {
 
 // Runs SQL on a database file with the sqlite3 tool, as another program would: the first
 // line it prints, "<none>" when it prints nothing, or its error.

@@ -2,11 +2,8 @@
 // and several processes writing it together, killed with SIGKILL mid-write. The writers
 // are this program started again with SORN_SUITE_WRITER="INDEX WRITERS ROUNDS".
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <spawn.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -26,8 +23,6 @@
 #include "tests/support/RawSql.h"
 #include "tests/support/TempDataDir.h"
 #include "widgets/StatsProvider.h"
-
-extern char** environ;
 
 namespace {
 
@@ -300,28 +295,11 @@ int write(int index, int writers, int rounds) {
   return false;
 }();
 
-// Writer processes, one slot each; any still running when the object goes is killed.
-struct Writers {
-  std::vector<pid_t> pids;
-  ~Writers() {
-    for (std::size_t slot = 0; slot < pids.size(); ++slot) end(slot, SIGKILL);
-  }
-  bool start(std::size_t slot, int rounds) {
-    const auto role = std::to_string(slot) + " " + std::to_string(pids.size()) + " " + std::to_string(rounds);
-    setenv("SORN_SUITE_WRITER", role.c_str(), 1);
-    char self[] = "/proc/self/exe", *argv[] = {self, nullptr};
-    return posix_spawn(&pids[slot], self, nullptr, nullptr, argv, environ) == 0;
-  }
-  // Sends the signal, if any, and tells how the writer ended: "killed" by SIGKILL, or
-  // "exit N" when it stopped by itself.
-  std::string end(std::size_t slot, int signal = 0) {
-    int status = 0;
-    const pid_t pid = std::exchange(pids[slot], -1);
-    if (pid <= 0 || (signal && ::kill(pid, signal)) || waitpid(pid, &status, 0) != pid) return "lost";
-    if (WIFSIGNALED(status)) return WTERMSIG(status) == SIGKILL ? "killed" : "signal";
-    return "exit " + std::to_string(WEXITSTATUS(status));
-  }
-};
+// Writer `index` of `writers` for that many rounds: this program started again.
+void start(std::optional<testsupport::Process>& writer, std::size_t index, std::size_t writers, int rounds) {
+  const auto role = std::to_string(index) + " " + std::to_string(writers) + " " + std::to_string(rounds);
+  writer.emplace("SORN_SUITE_WRITER='" + role + "' exec " + fs::read_symlink("/proc/self/exe").string());
+}
 
 // Writers killed at random moments of their write loop and started again, then run to
 // their end together: no writer ever read a value nobody wrote, half a record or a count
@@ -343,8 +321,8 @@ TEST(SuiteKillStress, WritersKilledMidWriteLoseNothingAndLeaveTheSuiteIntact) {
     for (std::size_t i = 0; i < seen.size(); ++i) EXPECT_GE(now[i], seen[i]) << "writer " << i;
     seen = now;
   };
-  Writers writers{std::vector<pid_t>(kWriters, -1)};
-  for (std::size_t i = 0; i < kWriters; ++i) ASSERT_TRUE(writers.start(i, 0));
+  std::vector<std::optional<testsupport::Process>> writers(kWriters);
+  for (std::size_t i = 0; i < kWriters; ++i) start(writers[i], i, kWriters, 0);
   std::mt19937 random(20240607);
   for (int kill = 0; kill < 24; ++kill) {
     // Only a writer in its write loop is killed; one that stopped by itself never gets there.
@@ -352,14 +330,14 @@ TEST(SuiteKillStress, WritersKilledMidWriteLoseNothingAndLeaveTheSuiteIntact) {
     for (const std::int64_t before = seen[victim]; seen[victim] == before; expectNoCountWentBack())
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
     std::this_thread::sleep_for(std::chrono::microseconds(random() % 20'000));
-    ASSERT_EQ(writers.end(victim, SIGKILL), "killed") << "a writer stopped by itself";
+    ASSERT_EQ(writers[victim]->end(SIGKILL), "killed") << "a writer stopped by itself";
     expectNoCountWentBack();
-    ASSERT_TRUE(writers.start(victim, 0));
+    start(writers[victim], victim, kWriters, 0);
   }
-  for (std::size_t i = 0; i < kWriters; ++i) EXPECT_EQ(writers.end(i, SIGKILL), "killed");
+  for (auto& writer : writers) EXPECT_EQ(writer->end(SIGKILL), "killed");
   expectNoCountWentBack();
-  for (std::size_t i = 0; i < kWriters; ++i) ASSERT_TRUE(writers.start(i, kRounds));
-  for (std::size_t i = 0; i < kWriters; ++i) EXPECT_EQ(writers.end(i), "exit 0");
+  for (std::size_t i = 0; i < kWriters; ++i) start(writers[i], i, kWriters, kRounds);
+  for (auto& writer : writers) EXPECT_EQ(writer->end(), "exit 0");
   for (auto& count : seen) count += kRounds;
   EXPECT_EQ(counts(), seen);
   EXPECT_EQ(rawSql(dir.suiteFile(kSuite), "PRAGMA integrity_check"), "ok");
@@ -369,9 +347,9 @@ TEST(SuiteKillStress, WritersKilledMidWriteLoseNothingAndLeaveTheSuiteIntact) {
 TEST(SuiteKillStress, WritersStartingTogetherOnAFreshSuiteAllOpenIt) {
   for (int round = 0; round < 100; ++round) {
     TempDataDir dir;
-    Writers writers{std::vector<pid_t>(8, -1)};
-    for (std::size_t i = 0; i < 8; ++i) ASSERT_TRUE(writers.start(i, 1));
-    for (std::size_t i = 0; i < 8; ++i) ASSERT_EQ(writers.end(i), "exit 0") << "round " << round;
+    std::vector<std::optional<testsupport::Process>> writers(8);
+    for (std::size_t i = 0; i < 8; ++i) start(writers[i], i, 8, 1);
+    for (auto& writer : writers) ASSERT_EQ(writer->end(), "exit 0") << "round " << round;
   }
 }
 
