@@ -124,9 +124,8 @@ TEST_F(SampleHandlerTest, ASessionThatOpensAfterTheHandlerWentIsClosedAtOnce) {
   EXPECT_TRUE(weak.expired());  // the open task holds it only weakly
   released = true;
   ASSERT_TRUE(poolIdle());
-  const auto requests = server.requests();
-  ASSERT_EQ(requests.size(), 2U);
-  EXPECT_EQ(nlohmann::json::parse(requests[1].body)["sessionId"], "scr-late");
+  ASSERT_EQ(server.requests().size(), 2U);
+  EXPECT_EQ(nlohmann::json::parse(server.requests()[1].body)["sessionId"], "scr-late");
   EXPECT_FALSE(pipeTakes(*handler));
 }
 

@@ -6,7 +6,6 @@
 #include <chrono>
 #include <functional>
 #include <mutex>
-#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
