@@ -1,5 +1,7 @@
 #include "tests/support/TempDataDir.h"
 
+#include <sys/stat.h>
+
 #include <cstdlib>
 #include <stdexcept>
 #include <utility>
@@ -20,8 +22,7 @@ TempDataDir::TempDataDir() {
   for (const auto& [variable, folder] : kFolders) {
     const char* saved = std::getenv(variable);
     saved_.push_back(saved != nullptr ? std::optional<std::string>(saved) : std::nullopt);
-    std::filesystem::create_directory(root_ / folder);
-    std::filesystem::permissions(root_ / folder, std::filesystem::perms::owner_all);
+    mkdir((root_ / folder).c_str(), 0700);
     setenv(variable, (root_ / folder).c_str(), 1);
   }
 }

@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <csignal>
@@ -42,10 +41,14 @@ std::string rawValue(const TempDataDir& dir, const std::string& key) {
 }
 
 // Runs the script with /bin/sh in the data folder's root, the suite's folder as $F and
-// the one above it as $A; what it prints.
+// the one above it as $A; `staged SQL` makes a private suite database ./staged with that
+// SQL run in it. What it prints.
 std::string shell(const TempDataDir& dir, const std::string& script) {
-  return testsupport::outputOf("cd " + dir.root().string() + " && A=data/app-groups F=$A/" + kSuite + " && " +
-                               script);
+  return testsupport::outputOf(
+      "cd " + dir.root().string() + " && A=data/app-groups F=$A/" + kSuite +
+      " && staged() { sqlite3 staged \"CREATE TABLE entries (key TEXT PRIMARY KEY NOT "
+      "NULL, value) WITHOUT ROWID; $1\" && chmod 600 staged; } && " +
+      script);
 }
 
 // Texts over the bound read as missing; records are written whole or not at all, and a
@@ -99,8 +102,6 @@ TEST(Suite, RecordsAreWrittenWholeOrNotAtAll) {
 // under a name that says why. A file removed or replaced under an open handle is
 // reopened, and letting go of the handle on the old file leaves the new one as it is.
 TEST(Suite, OpensOnlyAPrivateReadableFileAndAlwaysTheOneNowAtItsPath) {
-  const std::string table =
-      "sqlite3 staged \"CREATE TABLE entries (key TEXT PRIMARY KEY NOT NULL, value) WITHOUT ROWID";
   // What is there before the open, made by a script after a handle on the suite was
   // opened or not; what comes of it: refused, a fresh suite, one with the unreadable file
   // moved aside, or the file now at the path.
@@ -119,19 +120,15 @@ TEST(Suite, OpensOnlyAPrivateReadableFileAndAlwaysTheOneNowAtItsPath) {
       {"file is a link", false, "refused",
        "mkdir -p -m 700 $F && ln -s $PWD/elsewhere.sqlite3 $F/suite.sqlite3"},
       {"a text file", false, "moved aside",
-       "mkdir -p -m 700 $F && echo no database >$F/suite.sqlite3 && echo log >$F/suite.sqlite3-wal && "
-       "chmod 600 $F/*"},
+       "umask 077 && mkdir -p $F && cd $F && echo text >suite.sqlite3 && echo log >suite.sqlite3-wal"},
       {"a database with a page overwritten", false, "moved aside",
-       table + "; WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 400) "
-               "INSERT INTO entries SELECT 'k' || i, printf('%0100d', i) FROM n\" && "
-               "printf %04096d 0 | dd of=staged bs=4096 seek=2 conv=notrunc status=none && "
-               "mkdir -p -m 700 $F && mv staged $F/suite.sqlite3 && echo log >$F/suite.sqlite3-wal && chmod "
-               "600 $F/*"},
+       "staged 'INSERT INTO entries SELECT value, randomblob(100) FROM generate_series(1, 400)' && "
+       "printf %04096d 0 | dd of=staged bs=4096 seek=2 conv=notrunc status=none && mkdir -p -m 700 $F && "
+       "mv staged $F/suite.sqlite3 && echo log >$F/suite.sqlite3-wal && chmod 600 $F/*"},
       {"removed under an open handle", true, "fresh", "rm $F/suite.sqlite3*"},
       {"replaced under an open handle", true, "replaced",
-       "rm $F/suite.sqlite3* && " + table +
-           "; INSERT INTO entries VALUES ('k', 'replaced')\" && "
-           "chmod 600 staged && mv staged $F/suite.sqlite3"},
+       "rm $F/suite.sqlite3* && staged \"INSERT INTO entries VALUES ('k', 'replaced')\" && "
+       "mv staged $F/suite.sqlite3"},
   };
   ::umask(0022);
   for (const auto& [name, openedBefore, outcome, prepare] : cases) {
