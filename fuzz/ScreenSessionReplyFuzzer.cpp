@@ -1,9 +1,10 @@
 // Screen-session REST requests and replies through the client. The input: one byte for
-// the call ('o' open, 'c' close, 't' close with a track name, 'p' a plain JSON request;
-// any other byte opens),
+// the call ('o' open, 'c' close, 't' close with a track name, 'e' with an empty one, 'p'
+// a plain JSON request; any other byte opens),
 // then three lines: the status in decimal (text that is no number stands for a reply
 // that is not an HTTP reply, status 0), the channel id, the voice session id; the rest
-// is the body. A transport of the harness's hands that reply back. Checks: an open that
+// is the body. A transport of the harness's hands that reply back to a client whose API
+// base ends in a slash and whose token has spaces, both taken as they are. Checks: an open that
 // succeeds gives a non-empty id from a 2xx reply; every failure has a description a user
 // can be shown (non-empty, valid UTF-8) and is the error the status calls for; each
 // request has the exact form, its channel id one path segment that means that id; a
@@ -12,6 +13,7 @@
 #include <algorithm>
 #include <cctype>
 #include <charconv>
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -32,6 +34,8 @@ using platform::http::HttpRequest;
 using platform::http::HttpResponse;
 using platform::http::HttpResult;
 using platform::http::TransportError;
+
+const std::string kApiBase = "https://api.example.test/v1/api/";
 
 [[noreturn]] void fail(const std::string& what) {
   std::fprintf(stderr, "screen-session reply invariant broken: %s\n", what.c_str());
@@ -116,7 +120,7 @@ void checkSegment(const std::string& segment, const std::string& channelId) {
 
 void checkRequest(const HttpRequest& request, const std::string& channelId, const std::string& tail,
                   const json& body) {
-  const std::string prefix = "https://api.example.test/v1/api/voice/sfu/";
+  const std::string prefix = kApiBase + "/voice/sfu/";
   check(request.url.starts_with(prefix) && request.url.ends_with(tail) &&
             request.url.size() >= prefix.size() + tail.size(),
         "request went to " + request.url);
@@ -124,8 +128,9 @@ void checkRequest(const HttpRequest& request, const std::string& channelId, cons
                channelId);
   check(request.headers.size() == 2 &&
             request.headers[0] == std::pair<std::string, std::string>{"Content-Type", "application/json"} &&
-            request.headers[1] == std::pair<std::string, std::string>{"Authorization", "Bearer tok en"},
+            request.headers[1] == std::pair<std::string, std::string>{"Authorization", "Bearer  tok  en"},
         "request headers are not the client's two");
+  check(request.timeout == std::chrono::seconds(60), "a request waits otherwise than a minute");
   check(request.body == body.dump(), "request body is " + request.body);
 }
 
@@ -173,22 +178,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (std::from_chars(statusText.data(), statusText.data() + statusText.size(), status).ec != std::errc())
     status = 0;
   transport.reply = HttpResponse{status, std::string(input)};
-  const broadcast::ScreenShareSignaling client{"https://api.example.test/v1/api", "tok en", channelId};
+  const broadcast::ScreenShareSignaling client{kApiBase, " tok  en", channelId};
   const int requestsBefore = transport.requests;
   const bool twoHundreds = status >= 200 && status <= 299;
 
   if (call == 'p') {
     const auto outcome = client.postJSON("/any", json::object());
-    check(transport.last.url == "https://api.example.test/v1/api/any",
-          "request went to " + transport.last.url);
+    check(transport.last.url == kApiBase + "/any", "request went to " + transport.last.url);
     const json reply = json::parse(transport.reply.body, nullptr, /*allow_exceptions=*/false);
     check(outcome.ok() == twoHundreds, "a request succeeded or failed against its status");
     if (outcome.ok())
       check(outcome.value() == (reply.is_object() ? reply : json::object()), "not the reply's object");
     if (!outcome.ok()) checkFailure(outcome.error(), status, /*open=*/false);
-  } else if (call == 'c' || call == 't') {
-    const std::optional<std::string> trackName =
-        call == 't' ? std::optional<std::string>("screen-ios-42") : std::nullopt;
+  } else if (call == 'c' || call == 't' || call == 'e') {
+    const std::optional<std::string> trackName = call == 't'   ? std::optional<std::string>("screen-ios-42")
+                                                 : call == 'e' ? std::optional<std::string>("")
+                                                               : std::nullopt;
     const auto outcome = client.closeScreenSession("scr-1", trackName);
     json sent = {{"sessionId", "scr-1"}};
     if (trackName) sent["trackName"] = *trackName;

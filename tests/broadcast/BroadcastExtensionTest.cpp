@@ -2,20 +2,16 @@
 // with credentials in a real store.
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 
-#include <fstream>
+#include <cstdlib>
 #include <nlohmann/json.hpp>
-#include <sstream>
 
 #include "shared/SharedStore.h"
 #include "shared/StoreKeys.h"
+#include "tests/support/Command.h"
 #include "tests/support/LoopbackHttpServer.h"
 #include "tests/support/TempDataDir.h"
 #include "tests/support/Within.h"
-
-extern char** environ;
 
 namespace broadcast {
 namespace {
@@ -24,28 +20,13 @@ using namespace std::chrono_literals;
 using testsupport::within;
 namespace keys = shared::keys;
 
-// sorn-broadcast run by `prefix` with these arguments, its output in a file of the current
-// folder named after its process id. Killed and reaped when it goes.
-struct Broadcast {
-  explicit Broadcast(const std::string& arguments, const std::string& prefix = {}) {
-    std::string line = "exec " + prefix + " env -u DISPLAY -u WAYLAND_DISPLAY " SORN_BROADCAST " " +
-                       arguments + " >broadcast-$$ 2>&1";
-    char* argv[] = {const_cast<char*>("/bin/sh"), const_cast<char*>("-c"), line.data(), nullptr};
-    EXPECT_EQ(posix_spawn(&pid, "/bin/sh", nullptr, nullptr, argv, environ), 0);
-  }
-  ~Broadcast() {
-    if (kill(pid, SIGKILL) == 0) waitpid(pid, nullptr, 0);
-  }
-  std::string output() const {
-    return (std::ostringstream() << std::ifstream("broadcast-" + std::to_string(pid)).rdbuf()).str();
-  }
-  // The exit status once the program ended by exiting; -1 otherwise.
-  int exitStatus() const {
-    int status = -1;
-    within(30s, [&] { return waitpid(pid, &status, WNOHANG) == pid; });
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  }
-  pid_t pid = 0;
+// sorn-broadcast run by `prefix` with these arguments, without a display, its output in a
+// file of the current folder named after its process id.
+struct Broadcast : testsupport::Process {
+  explicit Broadcast(const std::string& arguments, const std::string& prefix = {})
+      : Process("exec " + prefix + " env -u DISPLAY -u WAYLAND_DISPLAY " SORN_BROADCAST " " + arguments +
+                " >broadcast-$$ 2>&1") {}
+  std::string output() const { return testsupport::outputOf("cat broadcast-" + std::to_string(pid())); }
 };
 
 TEST(BroadcastExtensionTest, RunsOneAtATimeAndEndsOnStopOrAnErrorWithItsSessionsClosed) {
@@ -66,7 +47,8 @@ TEST(BroadcastExtensionTest, RunsOneAtATimeAndEndsOnStopOrAnErrorWithItsSessions
                                            .setString(keys::kAccessToken, token)
                                            .setString(keys::kChannelId, "lounge")
                                            .setString(keys::kPrimarySessionId, "voice-session-1")
-                                           .setString(keys::kApiBase, service.url("/v1/api")));
+                                           .setString(keys::kApiBase, service.url("/v1/api"))
+                                           .setBool(keys::kScreenActive, token.empty()));
   };
   const auto screenActive = [] {
     return shared::SharedStore::open()->read({keys::kScreenActive}).boolValue(keys::kScreenActive);
@@ -80,50 +62,43 @@ TEST(BroadcastExtensionTest, RunsOneAtATimeAndEndsOnStopOrAnErrorWithItsSessions
 
   storeCredentials("tok");
   Broadcast first("--capture=test-pattern --stats");
-  ASSERT_TRUE(within(30s, [&] {
-    const std::string out = first.output();
-    const auto last = out.rfind("framesReceived=");
-    return last != std::string::npos && out.compare(last, 17, "framesReceived=0 ") != 0;
-  })) << first.output();
+  const std::string framesCounted = "grep -q 'framesReceived=[1-9]' broadcast-" + std::to_string(first.pid());
+  ASSERT_TRUE(within(30s, [&] { return std::system(framesCounted.c_str()) == 0; })) << first.output();
   Broadcast second("--capture=test-pattern");
-  EXPECT_EQ(second.exitStatus(), 1);
+  EXPECT_EQ(second.end(), "exit 1");
   EXPECT_EQ(second.output(), "A screen broadcast is already running.\n");
   EXPECT_TRUE(screenActive());
-  EXPECT_EQ(kill(first.pid, 0), 0);  // the running one goes on
+  EXPECT_EQ(kill(first.pid(), 0), 0);  // the running one goes on
   // One killed outright leaves no lock behind; Stop (SIGTERM) waits for a session handed
   // out after it, to close it.
-  kill(first.pid, SIGKILL);
-  EXPECT_EQ(first.exitStatus(), -1);
+  EXPECT_EQ(first.end(SIGKILL), "killed");
   openDelaySeconds = 4;
   Broadcast third("--capture=test-pattern");
   ASSERT_TRUE(within(30s, [&] { return opened == 2; })) << third.output();
-  kill(third.pid, SIGTERM);
-  EXPECT_EQ(third.exitStatus(), 0) << third.output();
+  EXPECT_EQ(third.end(SIGTERM), "exit 0") << third.output();
   EXPECT_FALSE(screenActive());
   EXPECT_EQ(closed(), std::vector<std::string>{"scr-2"});
 
   openDelaySeconds = 0;
   // A session bus of its own that starts no services: no screen-cast portal answers on it.
-  std::ofstream("bus.conf")
-      << "<busconfig><type>session</type><listen>unix:tmpdir=/tmp</listen><auth>EXTERNAL</auth>"
-         "<policy context=\"default\"><allow own=\"*\"/><allow eavesdrop=\"true\"/>"
-         "<allow send_destination=\"*\" eavesdrop=\"true\"/></policy></busconfig>";
-  const std::string noPortal = "dbus-run-session --config-file=bus.conf --";
+  const std::string noPortal = "dbus-run-session --config-file=" SORN_NO_SERVICES_BUS " --";
   const std::string portalMissing = "Screen sharing needs the desktop's screen-cast portal";
-  // The token stored, what runs sorn-broadcast and its argument, then its exit status and
-  // the error it shows; screen.active is false after, and every session handed out closed.
+  // The token stored (empty: with the screen.active a killed broadcast left), what runs
+  // sorn-broadcast and its argument, then its exit status and the error it shows;
+  // screen.active is false after, and every session handed out closed.
   const std::tuple<std::string, std::string, std::string, int, std::string> cases[] = {
       {"bad-token", "", "--capture=test-pattern", 1, "No.\n"},
-      {"", "", "--capture=window", 2, "sorn-broadcast: Unknown capture source 'window'"},
+      {"", "", "--capture=test-pattern", 1, "Join a Sorn voice channel before sharing your screen.\n"},
+      {"tok", "", "--capture=window", 2, "sorn-broadcast: Unknown capture source 'window'"},
       {"tok", noPortal, "--capture=portal", 1, portalMissing},
       {"tok", noPortal, "--capture=auto", 1, portalMissing},  // no display: the portal
   };
   for (const auto& [token, prefix, argument, status, errorText] : cases) {
     SCOPED_TRACE(argument);
     const testsupport::TempDataDir caseDir;
-    if (!token.empty()) storeCredentials(token);
+    storeCredentials(token);
     Broadcast extension(argument, prefix);
-    EXPECT_EQ(extension.exitStatus(), status);
+    EXPECT_EQ(extension.end(), "exit " + std::to_string(status));
     EXPECT_NE(extension.output().find(errorText), std::string::npos) << extension.output();
     EXPECT_FALSE(screenActive());
     EXPECT_EQ(closed().size(), opened - 1);  // all but the killed one's

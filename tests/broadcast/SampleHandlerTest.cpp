@@ -92,19 +92,15 @@ class SampleHandlerTest : public ::testing::Test {
   testsupport::LoopbackHttpServer server{nullptr};
 };
 
-// Without credentials it refuses and marks the broadcast inactive, whatever a killed one
-// left stored. With them, the broadcast is marked active before the open leaves; video
-// reaches the pipe, other samples never; the finish marks it inactive, stops the pipe and
-// closes the session it opened, waiting for the answer only so long (here it never comes).
+// A refusal (what it says is BroadcastExtensionTest's) marks the broadcast inactive
+// itself, whatever a killed one left stored. With credentials, the broadcast is marked
+// active before the open leaves; video reaches the pipe, other samples never; the finish
+// marks it inactive, stops the pipe and closes the session it opened, waiting for the
+// answer only so long (here it never comes).
 TEST_F(SampleHandlerTest, RefusesWithoutCredentialsStreamsVideoOnlyAndFinishesThoughTheCloseNeverAnswers) {
   shared::SharedStore::open()->setBool(keys::kScreenActive, true);
   handler->broadcastStartedWithSetupInfo(std::nullopt);
-  ASSERT_EQ(service->errors.size(), 1U);
-  EXPECT_EQ(service->errors[0].localizedDescription, "Join a Sorn voice channel before sharing your screen.");
   EXPECT_FALSE(screenActive());
-  EXPECT_TRUE(poolIdle());
-  EXPECT_FALSE(pipeTakes(*handler));
-
   serve(R"({"screenSessionId":"scr-7"})", false, true);
   handler->broadcastStartedWithSetupInfo(platform::screencast::SetupInfo{{"ignored", "value"}});
   ASSERT_TRUE(testsupport::within(20s, [this] { return pipeTakes(*handler); }));
@@ -128,9 +124,8 @@ TEST_F(SampleHandlerTest, ASessionThatOpensAfterTheHandlerWentIsClosedAtOnce) {
   EXPECT_TRUE(weak.expired());  // the open task holds it only weakly
   released = true;
   ASSERT_TRUE(poolIdle());
-  const auto requests = server.requests();
-  ASSERT_EQ(requests.size(), 2U);
-  EXPECT_EQ(nlohmann::json::parse(requests[1].body)["sessionId"], "scr-late");
+  ASSERT_EQ(server.requests().size(), 2U);
+  EXPECT_EQ(nlohmann::json::parse(server.requests()[1].body)["sessionId"], "scr-late");
   EXPECT_FALSE(pipeTakes(*handler));
 }
 

@@ -1,16 +1,8 @@
 #include "tests/support/LoopbackHttpServer.h"
 
-#include <strings.h>
-
 #include <stdexcept>
 
 namespace testsupport {
-
-std::string RecordedRequest::header(const std::string& name) const {
-  for (const auto& [key, value] : headers)
-    if (strcasecmp(key.c_str(), name.c_str()) == 0) return value;
-  return {};
-}
 
 LoopbackHttpServer::LoopbackHttpServer(Handler handler) : handler_(std::move(handler)) {
   server_.set_tcp_nodelay(true);  // kept-alive exchanges are not held back by Nagle's algorithm
@@ -19,8 +11,7 @@ LoopbackHttpServer::LoopbackHttpServer(Handler handler) : handler_(std::move(han
   server_.set_keep_alive_timeout(1);
   server_.set_keep_alive_max_count(1000);  // a client's connection is closed only by the client
   auto serve = [this](const httplib::Request& request, httplib::Response& response) {
-    const RecordedRequest recorded{
-        request.method, request.target, {request.headers.begin(), request.headers.end()}, request.body};
+    const RecordedRequest recorded{request.method, request.target, request.headers, request.body};
     const Handler current = [&] {
       std::lock_guard lock(mutex_);
       requests_.push_back(recorded);
@@ -29,12 +20,13 @@ LoopbackHttpServer::LoopbackHttpServer(Handler handler) : handler_(std::move(han
     const HttpReply reply = current ? current(recorded) : HttpReply{404, "", "text/plain", {}};
     response.status = reply.status;
     for (const auto& [key, value] : reply.headers) response.set_header(key, value);
-    if (!reply.stream) return response.set_content(reply.body, reply.contentType);
-    response.set_chunked_content_provider(reply.contentType,
-                                          [stream = reply.stream](std::size_t, httplib::DataSink& sink) {
-                                            const auto piece = stream();
-                                            return piece && sink.write(piece->data(), piece->size());
-                                          });
+    if (reply.pieces == 0) return response.set_content(reply.body, reply.contentType);
+    response.set_chunked_content_provider(
+        reply.contentType, [this, reply, left = reply.pieces](std::size_t, httplib::DataSink& sink) mutable {
+          std::this_thread::sleep_for(reply.pause);
+          streamed_ += reply.piece.size();
+          return left-- > 0 && sink.write(reply.piece.data(), reply.piece.size());
+        });
   };
   server_.Get(".*", serve);
   server_.Post(".*", serve);
@@ -48,10 +40,6 @@ LoopbackHttpServer::LoopbackHttpServer(Handler handler) : handler_(std::move(han
 LoopbackHttpServer::~LoopbackHttpServer() {
   server_.stop();
   thread_.join();
-}
-
-std::string LoopbackHttpServer::url(const std::string& path) const {
-  return "http://127.0.0.1:" + std::to_string(port_) + path;
 }
 
 std::vector<RecordedRequest> LoopbackHttpServer::requests() const {

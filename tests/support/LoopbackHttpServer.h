@@ -2,10 +2,10 @@
 
 #include <httplib.h>
 
+#include <atomic>
+#include <chrono>
 #include <functional>
-#include <map>
 #include <mutex>
-#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -14,21 +14,26 @@ namespace testsupport {
 
 struct RecordedRequest {
   std::string method;
-  std::string target;  // path and query as sent
-  std::multimap<std::string, std::string> headers;
+  std::string target;        // path and query as sent
+  httplib::Headers headers;  // names in any case
   std::string body;
 
-  std::string header(const std::string& name) const;  // any case; "" when absent
+  std::string header(const std::string& name) const {  // "" when absent
+    const auto found = headers.find(name);
+    return found != headers.end() ? found->second : "";
+  }
 };
 
 struct HttpReply {
   int status = 200;
-  std::string body;
+  std::string body = {};
   std::string contentType = "application/json";
   std::multimap<std::string, std::string> headers = {};
-  // When set, the body instead: the pieces it gives, without a length, until the client
-  // goes or it gives nothing; then the connection drops, the reply cut short.
-  std::function<std::optional<std::string>()> stream = nullptr;
+  // With pieces, the body instead: `piece` that many times, each after `pause`, without
+  // a length, while the client reads; then the connection drops, the reply cut short.
+  std::string piece = {};
+  int pieces = 0;
+  std::chrono::milliseconds pause{0};
 };
 
 // A real HTTP/1.1 server on 127.0.0.1 with a free port, served from its own threads.
@@ -42,8 +47,11 @@ class LoopbackHttpServer {
   ~LoopbackHttpServer();
 
   // "http://127.0.0.1:<port>" followed by the path.
-  std::string url(const std::string& path = "") const;
+  std::string url(const std::string& path = "") const {
+    return "http://127.0.0.1:" + std::to_string(port_) + path;
+  }
   std::vector<RecordedRequest> requests() const;
+  std::size_t bytesStreamed() const { return streamed_; }  // of the pieces
   void setHandler(Handler handler);
 
  private:
@@ -52,6 +60,7 @@ class LoopbackHttpServer {
   mutable std::mutex mutex_;
   Handler handler_;
   std::vector<RecordedRequest> requests_;
+  std::atomic<std::size_t> streamed_{0};
   int port_ = 0;
 };
 

@@ -1,59 +1,40 @@
 #include "tests/support/TempDataDir.h"
 
+#include <sys/stat.h>
+
 #include <cstdlib>
 #include <stdexcept>
-#include <string>
+#include <utility>
 
 namespace testsupport {
 namespace {
 
-std::optional<std::string> readEnv(const char* name) {
-  const char* value = std::getenv(name);
-  return value != nullptr ? std::optional<std::string>(value) : std::nullopt;
-}
-
-void restoreEnv(const char* name, const std::optional<std::string>& value) {
-  if (value) {
-    setenv(name, value->c_str(), 1);
-  } else {
-    unsetenv(name);
-  }
-}
+// Each variable and the folder of the root it points to while the object lives.
+constexpr std::pair<const char*, const char*> kFolders[] = {
+    {"XDG_DATA_HOME", "data"}, {"XDG_CACHE_HOME", "cache"}, {"XDG_RUNTIME_DIR", "runtime"}};
 
 }  // namespace
 
-TempDataDir::TempDataDir()
-    : savedData_(readEnv("XDG_DATA_HOME")),
-      savedCache_(readEnv("XDG_CACHE_HOME")),
-      savedRuntime_(readEnv("XDG_RUNTIME_DIR")) {
+TempDataDir::TempDataDir() {
   std::string pattern = (std::filesystem::temp_directory_path() / "sorn-test-XXXXXX").string();
   if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
   root_ = pattern;
-  std::filesystem::create_directories(dataHome());
-  std::filesystem::create_directories(cacheHome());
-  std::filesystem::create_directories(runtimeDir());
-  std::filesystem::permissions(runtimeDir(), std::filesystem::perms::owner_all,
-                               std::filesystem::perm_options::replace);
-  setenv("XDG_DATA_HOME", dataHome().c_str(), 1);
-  setenv("XDG_CACHE_HOME", cacheHome().c_str(), 1);
-  setenv("XDG_RUNTIME_DIR", runtimeDir().c_str(), 1);
+  for (const auto& [variable, folder] : kFolders) {
+    const char* saved = std::getenv(variable);
+    saved_.push_back(saved != nullptr ? std::optional<std::string>(saved) : std::nullopt);
+    mkdir((root_ / folder).c_str(), 0700);
+    setenv(variable, (root_ / folder).c_str(), 1);
+  }
 }
 
 TempDataDir::~TempDataDir() {
-  restoreEnv("XDG_DATA_HOME", savedData_);
-  restoreEnv("XDG_CACHE_HOME", savedCache_);
-  restoreEnv("XDG_RUNTIME_DIR", savedRuntime_);
+  for (std::size_t i = 0; i < saved_.size(); ++i) {
+    const char* variable = kFolders[i].first;
+    saved_[i] ? setenv(variable, saved_[i]->c_str(), 1) : unsetenv(variable);
+  }
   std::error_code ignored;
   std::filesystem::permissions(root_, std::filesystem::perms::owner_all, ignored);
   std::filesystem::remove_all(root_, ignored);
-}
-
-std::filesystem::path TempDataDir::suiteFolder(const std::string& suiteName) const {
-  return dataHome() / "app-groups" / suiteName;
-}
-
-std::filesystem::path TempDataDir::suiteFile(const std::string& suiteName) const {
-  return suiteFolder(suiteName) / "suite.sqlite3";
 }
 
 }  // namespace testsupport

@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace testsupport {
 
@@ -16,19 +17,17 @@ class TempDataDir {
   TempDataDir(const TempDataDir&) = delete;
   TempDataDir& operator=(const TempDataDir&) = delete;
 
-  const std::filesystem::path& root() const { return root_; }
-  std::filesystem::path dataHome() const { return root_ / "data"; }
-  std::filesystem::path cacheHome() const { return root_ / "cache"; }
-  std::filesystem::path runtimeDir() const { return root_ / "runtime"; }
+  using Path = std::filesystem::path;
+
+  const Path& root() const { return root_; }
+  Path dataHome() const { return root_ / "data"; }
   // The folder and file of the app-group suite of that name under dataHome().
-  std::filesystem::path suiteFolder(const std::string& suiteName) const;
-  std::filesystem::path suiteFile(const std::string& suiteName) const;
+  Path suiteFolder(const std::string& name) const { return dataHome() / "app-groups" / name; }
+  Path suiteFile(const std::string& name) const { return suiteFolder(name) / "suite.sqlite3"; }
 
  private:
-  std::filesystem::path root_;
-  std::optional<std::string> savedData_;
-  std::optional<std::string> savedCache_;
-  std::optional<std::string> savedRuntime_;
+  Path root_;
+  std::vector<std::optional<std::string>> saved_;  // the variables' values before
 };
 
 }  // namespace testsupport

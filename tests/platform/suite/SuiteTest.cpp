@@ -2,19 +2,12 @@
 // and several processes writing it together, killed with SIGKILL mid-write. The writers
 // are this program started again with SORN_SUITE_WRITER="INDEX WRITERS ROUNDS".
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <spawn.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <algorithm>
 #include <atomic>
 #include <csignal>
 #include <filesystem>
-#include <fstream>
-#include <functional>
 #include <random>
 #include <sstream>
 #include <thread>
@@ -30,8 +23,6 @@
 #include "tests/support/TempDataDir.h"
 #include "widgets/StatsProvider.h"
 
-extern char** environ;
-
 namespace {
 
 namespace fs = std::filesystem;
@@ -42,37 +33,35 @@ using platform::suite::SuiteChange;
 using testsupport::rawSql;
 using testsupport::TempDataDir;
 
-constexpr const char* kSuite = "group.test.suite";
+constexpr const char* kSuite = shared::kSuiteName;
 
 std::string rawValue(const TempDataDir& dir, const std::string& key) {
   return rawSql(dir.suiteFile(kSuite),
                 "SELECT typeof(value) || ':' || value FROM entries WHERE key = '" + key + "'");
 }
 
-mode_t modeOf(const fs::path& path) {
-  struct stat st {};
-  return lstat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 0;
-}
-
-std::string contentsOf(const fs::path& file) {
-  std::ostringstream contents;
-  contents << std::ifstream(file, std::ios::binary).rdbuf();
-  return contents.str();
+// Runs the script with /bin/sh in the data folder's root, the suite's folder as $F and
+// the one above it as $A; `staged SQL` makes a private suite database ./staged with that
+// SQL run in it. What it prints.
+std::string shell(const TempDataDir& dir, const std::string& script) {
+  return testsupport::outputOf(
+      "cd " + dir.root().string() + " && A=data/app-groups F=$A/" + kSuite +
+      " && staged() { sqlite3 staged \"CREATE TABLE entries (key TEXT PRIMARY KEY NOT "
+      "NULL, value) WITHOUT ROWID; $1\" && chmod 600 staged; } && " +
+      script);
 }
 
 // Texts over the bound read as missing; records are written whole or not at all, and a
 // failed write says so and leaves the store as it was. How each type reads back is the
-// page-message fuzzer's.
+// page-message fuzzer's; the bound of a record's read the store-contents fuzzer's.
 TEST(Suite, RecordsAreWrittenWholeOrNotAtAll) {
   TempDataDir dir;
   auto suite = Suite::open(kSuite);
   ASSERT_TRUE(suite);
   suite->setString("s.odd", "five!");
-  suite->setString("s.long", std::string(shared::kMaxStringBytes + 1, 'x'));
   auto bounded = Suite::open(kSuite, 4);  // texts over 4 bytes read as missing through it
   ASSERT_TRUE(bounded);
   EXPECT_FALSE(bounded->string("s.odd"));
-  EXPECT_EQ(shared::SharedStore::open(kSuite)->read({"s.long"}).string("s.long"), std::nullopt);
 
   suite->setInteger("i.neg", -2);
   const SuiteChange first[] = {{"i.neg", StoredValue::ofText("text")},  // another type, at the bound
@@ -80,12 +69,11 @@ TEST(Suite, RecordsAreWrittenWholeOrNotAtAll) {
                                {"r.gone", StoredValue::ofReal(0.5)},
                                {"r.gone", std::nullopt}};
   EXPECT_TRUE(suite->write(first));
-  const std::string_view keys[] = {"i.neg", "r.name", "r.gone", "s.odd"};
+  const std::string_view keys[] = {"i.neg", "r.name", "r.gone"};
   const auto values = bounded->read(keys);
   EXPECT_EQ(values[0].asText(), "text");
   EXPECT_EQ(values[1].asText(), "one");
   EXPECT_EQ(values[2].type, StoredValue::Type::other);
-  EXPECT_EQ(values[3].type, StoredValue::Type::other);
 
   // A statement that fails in the middle (here through triggers another program put in)
   // leaves none of the record written.
@@ -109,124 +97,66 @@ TEST(Suite, RecordsAreWrittenWholeOrNotAtAll) {
 }
 
 // Opens only where its folder and file are the user's alone: the folders above may be
-// links (as where /home links to /var/home), the suite's own folder and file may not. A
-// file SQLite cannot read is kept beside a fresh suite, with its log, under a name that
-// says why. A file removed or replaced under an open handle is reopened, and letting go
-// of the handle on the old file leaves the new one as it is.
+// links (as where /home links to /var/home; here in every case), the suite's own folder
+// and file may not. A file SQLite cannot read is kept beside a fresh suite, with its log,
+// under a name that says why. A file removed or replaced under an open handle is
+// reopened, and letting go of the handle on the old file leaves the new one as it is.
 TEST(Suite, OpensOnlyAPrivateReadableFileAndAlwaysTheOneNowAtItsPath) {
-  using Dir = const TempDataDir&;
-  const fs::perms all = fs::perms::owner_all, rw = fs::perms::owner_read | fs::perms::owner_write;
-  const auto folder = [](Dir d, fs::perms perms) {
-    fs::create_directories(d.suiteFolder(kSuite));
-    fs::permissions(d.suiteFolder(kSuite), perms);
-    return d.suiteFolder(kSuite);
-  };
-  const auto above = [](Dir d) {  // the suite's folder, with nothing made there yet
-    fs::create_directories(d.suiteFolder(kSuite).parent_path());
-    fs::create_directory(d.root() / "elsewhere");
-    fs::permissions(d.root() / "elsewhere", fs::perms::owner_all);
-    return d.suiteFolder(kSuite);
-  };
-  const auto file = [&](Dir d, fs::perms perms) {
-    std::ofstream(folder(d, all) / "suite.sqlite3").close();
-    fs::permissions(d.suiteFile(kSuite), perms);
-  };
-  const auto database = [&](const fs::path& path, const std::string& sql) {
-    EXPECT_EQ(
-        rawSql(path, "CREATE TABLE entries (key TEXT PRIMARY KEY NOT NULL, value) WITHOUT ROWID;" + sql),
-        "<none>");
-    fs::permissions(path, rw);
-  };
-  const auto withLog = [&](Dir d) {
-    std::ofstream(d.suiteFile(kSuite).string() + "-wal") << "a log left beside it";
-    fs::permissions(d.suiteFile(kSuite).string() + "-wal", rw);
-  };
-  std::optional<Suite> stale;
-  const auto openedThenRemoved = [&](Dir d) {
-    stale = Suite::open(kSuite);
-    stale->setString("k", "old");
-    for (const char* suffix : {"", "-wal", "-shm"}) fs::remove(d.suiteFile(kSuite).string() + suffix);
-  };
-  // What is there before the open; what comes of it: refused, a fresh suite, one with the
-  // unreadable file moved aside, or the file now at the path.
-  const std::tuple<const char*, std::string_view, std::function<void(Dir)>> cases[] = {
-      {"nothing there yet", "fresh", [](Dir) {}},
-      {"folders above linked", "fresh",
-       [](Dir d) {  // XDG_DATA_HOME is put back by the TempDataDir
-         fs::create_directory_symlink(d.dataHome(), d.root() / "linked");
-         setenv("XDG_DATA_HOME", (d.root() / "linked").c_str(), 1);
-       }},
-      {"folder readable by the group", "refused", [&](Dir d) { folder(d, all | fs::perms::group_read); }},
-      {"folder read-only", "refused",
-       [&](Dir d) { folder(d, fs::perms::owner_read | fs::perms::owner_exec); }},
+  // What is there before the open, made by a script after a handle on the suite was
+  // opened or not; what comes of it: refused, a fresh suite, one with the unreadable file
+  // moved aside, or the file now at the path.
+  const std::tuple<const char*, bool, std::string_view, std::string> cases[] = {
+      {"nothing there yet", false, "fresh", "true"},
+      {"folder readable by the group", false, "refused", "mkdir -p -m 740 $F"},
+      {"folder read-only", false, "refused", "mkdir -p -m 500 $F"},
       // Only root can hand a folder to another user; others get a folder open to others.
-      {"folder of someone else", "refused",
-       [&](Dir d) {
-         if (chown(folder(d, all).c_str(), 65534, 65534) != 0) folder(d, all | fs::perms::others_exec);
-       }},
-      {"file readable by others", "refused", [&](Dir d) { file(d, rw | fs::perms::others_read); }},
-      {"a file where the folder should be", "refused", [&](Dir d) { std::ofstream(above(d)) << "x"; }},
-      {"folder is a link", "refused",
-       [&](Dir d) { fs::create_directory_symlink(d.root() / "elsewhere", above(d)); }},
-      {"file is a link", "refused",
-       [&](Dir d) { fs::create_symlink(d.root() / "elsewhere.sqlite3", folder(d, all) / "suite.sqlite3"); }},
-      {"a text file", "moved aside",
-       [&](Dir d) {
-         std::ofstream(folder(d, all) / "suite.sqlite3") << "no database, just some text";
-         fs::permissions(d.suiteFile(kSuite), rw);
-         withLog(d);
-       }},
-      {"a database with a page overwritten", "moved aside",
-       [&](Dir d) {
-         folder(d, all);
-         database(d.suiteFile(kSuite),
-                  "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 400) "
-                  "INSERT INTO entries SELECT 'k' || i, printf('%0100d', i) FROM n;");
-         std::fstream page(d.suiteFile(kSuite), std::ios::in | std::ios::out | std::ios::binary);
-         page.seekp(2 * 4096);
-         page << std::string(4096, 'Z');
-         withLog(d);
-       }},
-      {"removed under an open handle", "fresh", openedThenRemoved},
-      {"replaced under an open handle", "replaced",
-       [&](Dir d) {
-         openedThenRemoved(d);
-         database(d.root() / "staged", "INSERT INTO entries VALUES ('k', 'replaced');");
-         fs::rename(d.root() / "staged", d.suiteFile(kSuite));
-       }},
+      {"folder of someone else", false, "refused",
+       "mkdir -p -m 700 $F && { chown 65534:65534 $F 2>/dev/null || chmod 701 $F; }"},
+      {"file readable by others", false, "refused",
+       "mkdir -p -m 700 $F && touch $F/suite.sqlite3 && chmod 604 $F/suite.sqlite3"},
+      {"a file where the folder should be", false, "refused", "mkdir -p $A && echo x >$F"},
+      {"folder is a link", false, "refused",
+       "mkdir -p $A && mkdir -m 700 elsewhere && ln -s $PWD/elsewhere $F"},
+      {"file is a link", false, "refused",
+       "mkdir -p -m 700 $F && ln -s $PWD/elsewhere.sqlite3 $F/suite.sqlite3"},
+      {"a text file", false, "moved aside",
+       "umask 077 && mkdir -p $F && cd $F && echo text >suite.sqlite3 && echo log >suite.sqlite3-wal"},
+      {"a database with a page overwritten", false, "moved aside",
+       "staged 'INSERT INTO entries SELECT value, randomblob(100) FROM generate_series(1, 400)' && "
+       "printf %04096d 0 | dd of=staged bs=4096 seek=2 conv=notrunc status=none && mkdir -p -m 700 $F && "
+       "mv staged $F/suite.sqlite3 && echo log >$F/suite.sqlite3-wal && chmod 600 $F/*"},
+      {"removed under an open handle", true, "fresh", "rm $F/suite.sqlite3*"},
+      {"replaced under an open handle", true, "replaced",
+       "rm $F/suite.sqlite3* && staged \"INSERT INTO entries VALUES ('k', 'replaced')\" && "
+       "mv staged $F/suite.sqlite3"},
   };
   ::umask(0022);
-  for (const auto& [name, outcome, prepare] : cases) {
+  for (const auto& [name, openedBefore, outcome, prepare] : cases) {
     SCOPED_TRACE(name);
     TempDataDir dir;
-    prepare(dir);
-    const fs::path path = dir.suiteFile(kSuite);
-    const std::string unreadable = contentsOf(path);
+    fs::create_directory_symlink(dir.dataHome(), dir.root() / "linked");
+    setenv("XDG_DATA_HOME", (dir.root() / "linked").c_str(), 1);  // put back by the TempDataDir
+    auto stale = openedBefore ? Suite::open(kSuite) : std::nullopt;
+    if (stale) stale->setString("k", "old");
+    ASSERT_EQ(shell(dir, prepare + " && echo prepared"), "prepared\n");
+    const std::string unreadable = shell(dir, "cat $F/suite.sqlite3 $F/suite.sqlite3-wal 2>/dev/null");
     auto suite = Suite::open(kSuite);
     ASSERT_EQ(suite.has_value(), outcome != "refused");
-    EXPECT_FALSE(fs::exists(dir.root() / "elsewhere.sqlite3") ||
-                 fs::exists(dir.root() / "elsewhere/suite.sqlite3"));
+    EXPECT_EQ(shell(dir, "ls elsewhere.sqlite3 elsewhere/suite.sqlite3 2>/dev/null"), "");
+    EXPECT_TRUE(suite || !broadcast::ScreenShareStore::load());  // nor from a suite refused
     if (!suite) continue;
     EXPECT_EQ(suite->string("k").value_or("none"), outcome == "replaced" ? "replaced" : "none");
     EXPECT_TRUE(suite->setString("k", "v"));
     stale.reset();
     EXPECT_EQ(rawValue(dir, "k"), "text:v");
-    EXPECT_EQ(modeOf(dir.suiteFolder(kSuite)), 0700);
-    EXPECT_EQ(modeOf(path), 0600);
-    EXPECT_EQ(modeOf(path.string() + "-wal"), 0600);
-    std::vector<std::string> aside;
-    for (const auto& entry : fs::directory_iterator(path.parent_path()))
-      if (entry.path().filename().string().starts_with("suite.sqlite3.unreadable-"))
-        aside.push_back(entry.path());
-    std::sort(aside.begin(), aside.end());
-    ASSERT_EQ(aside.size() >= 2, outcome == "moved aside");
-    if (aside.empty()) continue;
-    EXPECT_EQ(contentsOf(aside[0]), unreadable);
-    EXPECT_EQ(contentsOf(aside[0] + "-wal"), "a log left beside it");
+    EXPECT_EQ(shell(dir, "stat -c %a $F $F/suite.sqlite3 $F/suite.sqlite3-wal"), "700\n600\n600\n");
+    const std::string aside = shell(dir, "cat $F/*.unreadable-*[0-9] $F/*.unreadable-*-wal 2>/dev/null");
+    EXPECT_TRUE(aside == (outcome == "moved aside" ? unreadable : ""));  // no bytes printed when not
+    if (outcome != "moved aside") continue;
     // Nothing is moved once the path names another file than the one found unreadable.
     struct stat st {};
-    ASSERT_EQ(lstat(path.c_str(), &st), 0);
-    EXPECT_FALSE(platform::suite::moveAsideUnreadable(path, st.st_dev, st.st_ino + 1));
+    ASSERT_EQ(lstat(dir.suiteFile(kSuite).c_str(), &st), 0);
+    EXPECT_FALSE(platform::suite::moveAsideUnreadable(dir.suiteFile(kSuite), st.st_dev, st.st_ino + 1));
     EXPECT_EQ(rawValue(dir, "k"), "text:v");
   }
   TempDataDir dir;
@@ -264,37 +194,6 @@ TEST(Suite, RecordOverTheFileSizeLimitFailsAndTheProcessLivesOn) {
     EXPECT_EQ(rawValue(dir, "k"), "text:v");
     EXPECT_EQ(signals > 0, ownHandler);
   }
-}
-
-// Which credentials are usable is the page-message fuzzer's; here, stores it never writes.
-TEST(ScreenShareStore, LoadsCredentialsOnlyWhenTheStoreHoldsUsableOnes) {
-  using broadcast::ScreenShareStore;
-  TempDataDir dir;
-  EXPECT_FALSE(ScreenShareStore::load());  // an empty store
-  const std::string base = "https://api.example.test/v1/api";
-  const auto usable = [](std::string apiBase, double updatedAt) {
-    return ScreenShareStore::Credentials{"tok-1", "lounge", "voice-1", std::move(apiBase),
-                                         ScreenShareStore::Date(std::chrono::duration<double>(updatedAt))};
-  };
-  // The key changed after all five were stored (no value: removed), what is loaded then.
-  const std::tuple<const char*, std::optional<StoredValue>, std::optional<ScreenShareStore::Credentials>>
-      cases[] = {{keys::kApiBase, std::nullopt, usable(shared::kDefaultApiBase, 1700000000.5)},
-                 {keys::kCredentialsUpdatedAt, std::nullopt, usable(base, 0)},
-                 {keys::kAccessToken, StoredValue::ofInteger(7), std::nullopt},
-                 {keys::kChannelId, std::nullopt, std::nullopt}};
-  for (const auto& [key, value, expected] : cases) {
-    const SuiteChange record[] = {{keys::kAccessToken, StoredValue::ofText("tok-1")},
-                                  {keys::kChannelId, StoredValue::ofText("lounge")},
-                                  {keys::kPrimarySessionId, StoredValue::ofText("voice-1")},
-                                  {keys::kApiBase, StoredValue::ofText(base)},
-                                  {keys::kCredentialsUpdatedAt, StoredValue::ofReal(1700000000.5)},
-                                  {key, value}};
-    ASSERT_TRUE(Suite::open(shared::kSuiteName)->write(record));
-    EXPECT_EQ(ScreenShareStore::load(), expected) << key;
-  }
-  fs::remove_all(dir.suiteFolder(shared::kSuiteName));  // a file where the suite's folder should be
-  std::ofstream(dir.suiteFolder(shared::kSuiteName)) << "x";
-  EXPECT_FALSE(ScreenShareStore::load());
 }
 
 // Records rewritten whole by another thread (as the app does) are read whole by the
@@ -393,28 +292,11 @@ int write(int index, int writers, int rounds) {
   return false;
 }();
 
-// Writer processes, one slot each; any still running when the object goes is killed.
-struct Writers {
-  std::vector<pid_t> pids;
-  ~Writers() {
-    for (std::size_t slot = 0; slot < pids.size(); ++slot) end(slot, SIGKILL);
-  }
-  bool start(std::size_t slot, int rounds) {
-    const auto role = std::to_string(slot) + " " + std::to_string(pids.size()) + " " + std::to_string(rounds);
-    setenv("SORN_SUITE_WRITER", role.c_str(), 1);
-    char self[] = "/proc/self/exe", *argv[] = {self, nullptr};
-    return posix_spawn(&pids[slot], self, nullptr, nullptr, argv, environ) == 0;
-  }
-  // Sends the signal, if any, and tells how the writer ended: "killed" by SIGKILL, or
-  // "exit N" when it stopped by itself.
-  std::string end(std::size_t slot, int signal = 0) {
-    int status = 0;
-    const pid_t pid = std::exchange(pids[slot], -1);
-    if (pid <= 0 || (signal && ::kill(pid, signal)) || waitpid(pid, &status, 0) != pid) return "lost";
-    if (WIFSIGNALED(status)) return WTERMSIG(status) == SIGKILL ? "killed" : "signal";
-    return "exit " + std::to_string(WEXITSTATUS(status));
-  }
-};
+// Writer `index` of `writers` for that many rounds: this program started again.
+void start(std::optional<testsupport::Process>& writer, std::size_t index, std::size_t writers, int rounds) {
+  const auto role = std::to_string(index) + " " + std::to_string(writers) + " " + std::to_string(rounds);
+  writer.emplace("SORN_SUITE_WRITER='" + role + "' exec " + fs::read_symlink("/proc/self/exe").string());
+}
 
 // Writers killed at random moments of their write loop and started again, then run to
 // their end together: no writer ever read a value nobody wrote, half a record or a count
@@ -436,8 +318,8 @@ TEST(SuiteKillStress, WritersKilledMidWriteLoseNothingAndLeaveTheSuiteIntact) {
     for (std::size_t i = 0; i < seen.size(); ++i) EXPECT_GE(now[i], seen[i]) << "writer " << i;
     seen = now;
   };
-  Writers writers{std::vector<pid_t>(kWriters, -1)};
-  for (std::size_t i = 0; i < kWriters; ++i) ASSERT_TRUE(writers.start(i, 0));
+  std::vector<std::optional<testsupport::Process>> writers(kWriters);
+  for (std::size_t i = 0; i < kWriters; ++i) start(writers[i], i, kWriters, 0);
   std::mt19937 random(20240607);
   for (int kill = 0; kill < 24; ++kill) {
     // Only a writer in its write loop is killed; one that stopped by itself never gets there.
@@ -445,14 +327,14 @@ TEST(SuiteKillStress, WritersKilledMidWriteLoseNothingAndLeaveTheSuiteIntact) {
     for (const std::int64_t before = seen[victim]; seen[victim] == before; expectNoCountWentBack())
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
     std::this_thread::sleep_for(std::chrono::microseconds(random() % 20'000));
-    ASSERT_EQ(writers.end(victim, SIGKILL), "killed") << "a writer stopped by itself";
+    ASSERT_EQ(writers[victim]->end(SIGKILL), "killed") << "a writer stopped by itself";
     expectNoCountWentBack();
-    ASSERT_TRUE(writers.start(victim, 0));
+    start(writers[victim], victim, kWriters, 0);
   }
-  for (std::size_t i = 0; i < kWriters; ++i) EXPECT_EQ(writers.end(i, SIGKILL), "killed");
+  for (auto& writer : writers) EXPECT_EQ(writer->end(SIGKILL), "killed");
   expectNoCountWentBack();
-  for (std::size_t i = 0; i < kWriters; ++i) ASSERT_TRUE(writers.start(i, kRounds));
-  for (std::size_t i = 0; i < kWriters; ++i) EXPECT_EQ(writers.end(i), "exit 0");
+  for (std::size_t i = 0; i < kWriters; ++i) start(writers[i], i, kWriters, kRounds);
+  for (auto& writer : writers) EXPECT_EQ(writer->end(), "exit 0");
   for (auto& count : seen) count += kRounds;
   EXPECT_EQ(counts(), seen);
   EXPECT_EQ(rawSql(dir.suiteFile(kSuite), "PRAGMA integrity_check"), "ok");
@@ -462,9 +344,9 @@ TEST(SuiteKillStress, WritersKilledMidWriteLoseNothingAndLeaveTheSuiteIntact) {
 TEST(SuiteKillStress, WritersStartingTogetherOnAFreshSuiteAllOpenIt) {
   for (int round = 0; round < 100; ++round) {
     TempDataDir dir;
-    Writers writers{std::vector<pid_t>(8, -1)};
-    for (std::size_t i = 0; i < 8; ++i) ASSERT_TRUE(writers.start(i, 1));
-    for (std::size_t i = 0; i < 8; ++i) ASSERT_EQ(writers.end(i), "exit 0") << "round " << round;
+    std::vector<std::optional<testsupport::Process>> writers(8);
+    for (std::size_t i = 0; i < 8; ++i) start(writers[i], i, 8, 1);
+    for (auto& writer : writers) ASSERT_EQ(writer->end(), "exit 0") << "round " << round;
   }
 }
 

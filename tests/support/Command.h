@@ -1,0 +1,53 @@
+#pragma once
+
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <string>
+#include <utility>
+
+extern char** environ;
+
+namespace testsupport {
+
+// Runs the command with /bin/sh; what it prints (up to 1 MiB).
+inline std::string outputOf(const std::string& command) {
+  std::string output(1 << 20, '\0');
+  FILE* pipe = popen(command.c_str(), "r");
+  output.resize(std::fread(output.data(), 1, output.size(), pipe));
+  pclose(pipe);
+  return output;
+}
+
+// A command run by /bin/sh in a process of its own, with the test's environment ("exec"
+// makes the process the command's program). Killed and reaped when the object goes.
+class Process {
+ public:
+  explicit Process(std::string command) {
+    char* argv[] = {const_cast<char*>("/bin/sh"), const_cast<char*>("-c"), command.data(), nullptr};
+    reaped_ = posix_spawn(&pid_, "/bin/sh", nullptr, nullptr, argv, environ) != 0;
+  }
+  Process(const Process&) = delete;
+  Process& operator=(const Process&) = delete;
+  ~Process() { end(SIGKILL); }
+
+  pid_t pid() const { return pid_; }
+  // Sends the signal, if any, waits for the end and tells it: "killed" by SIGKILL,
+  // "signal N" by another, "exit N", or "lost" when there was nothing to wait for.
+  std::string end(int signal = 0) {
+    int status = 0;
+    if (std::exchange(reaped_, true) || (signal != 0 && kill(pid_, signal) != 0) ||
+        waitpid(pid_, &status, 0) != pid_)
+      return "lost";
+    if (!WIFSIGNALED(status)) return "exit " + std::to_string(WEXITSTATUS(status));
+    return WTERMSIG(status) == SIGKILL ? "killed" : "signal " + std::to_string(WTERMSIG(status));
+  }
+
+ private:
+  pid_t pid_ = -1;
+  bool reaped_ = false;
+};
+
+}  // namespace testsupport
