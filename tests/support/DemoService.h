@@ -38,7 +38,11 @@ class DemoService {
   DemoService& operator=(const DemoService&) = delete;
 
   [[nodiscard]] int port() const { return port_; }  // 0 when the service did not start
-  [[nodiscard]] pid_t pid() const { return std::atoi(g_subprocess_get_identifier(process_.get())); }
+  // 0 once the service has ended.
+  [[nodiscard]] pid_t pid() const {
+    const char* identifier = g_subprocess_get_identifier(process_.get());
+    return identifier != nullptr ? std::atoi(identifier) : 0;
+  }
   // Asks the service to stop as Ctrl-C does; its exit status once it did.
   int stop() { return end(SIGTERM); }
 
