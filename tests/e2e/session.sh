@@ -136,9 +136,8 @@ wait_for 10 bash -c "! xdotool search --onlyvisible --name '^Screen Broadcast$'"
 pgrep -f "^$bin/sorn-broadcast" && fail "Escape started a broadcast"
 share stop
 if [ "$capture" = portal ]; then
-  behave() { # CANCEL CLOSE_AFTER_SECONDS REFUSE_GRANTS: what the desktop's user does at the next Start
-    mock Configure "$@" >/dev/null || fail "the mock backend took no behaviour"
-  }
+  # behave CANCEL CLOSE_AFTER_SECONDS REFUSE_GRANTS: what the desktop's user does at the next Start.
+  behave() { mock Configure "$@" >/dev/null || fail "the mock backend took no behaviour"; }
   prompts() { mock Stats | sed -E 's/.* ([0-9]+),.*/\1/'; }
   grep -qE 'broadcast ended with status 0: [1-9][0-9]* frames received' "$work/app.log" ||
     fail "no frames reached the pipe"

@@ -1,15 +1,15 @@
 #pragma once
 
-#include <fcntl.h>
+#include <gio/gio.h>
 #include <httplib.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <cstdio>
+#include <csignal>
+#include <cstdlib>
 #include <cstring>
 #include <nlohmann/json.hpp>
 #include <string>
+
+#include "platform/gobject/ObjectRef.h"
 
 namespace testsupport {
 
@@ -17,31 +17,32 @@ namespace testsupport {
 // prints once it listens. Killed when the object goes, unless stopped before. Test thread.
 class DemoService {
  public:
-  explicit DemoService(const std::string& program) {
-    int output[2];
-    if (pipe2(output, O_CLOEXEC) != 0 || (pid_ = fork()) < 0) return;
-    if (pid_ == 0) {  // only async-signal-safe calls until exec: the test may run threads
-      dup2(output[1], STDOUT_FILENO);
-      execl(program.c_str(), program.c_str(), "--port", "0", nullptr);
-      _exit(127);
-    }
-    close(output[1]);
-    FILE* printed = fdopen(output[0], "r");
-    char line[256];
+  explicit DemoService(const std::string& program)
+      : process_(platform::gobject::ObjectRef<GSubprocess>::adopt(g_subprocess_new(
+            G_SUBPROCESS_FLAGS_STDOUT_PIPE, nullptr, program.c_str(), "--port", "0", nullptr))) {
+    if (!process_) return;
+    GInputStream* output = g_subprocess_get_stdout_pipe(process_.get());
+    g_autoptr(GDataInputStream) printed = g_data_input_stream_new(output);
     constexpr std::string_view kListening = "listening on http://127.0.0.1:";
-    while (port_ == 0 && std::fgets(line, sizeof line, printed) != nullptr) {
+    while (port_ == 0) {
+      g_autofree char* line = g_data_input_stream_read_line(printed, nullptr, nullptr, nullptr);
+      if (line == nullptr) break;
       if (const char* at = std::strstr(line, kListening.data())) port_ = std::atoi(at + kListening.size());
     }
-    std::fclose(printed);
+    g_input_stream_close(output, nullptr, nullptr);
   }
   ~DemoService() {
-    if (pid_ > 0 && !stopped_) end(SIGKILL);
+    if (process_ && g_subprocess_get_identifier(process_.get())) end(SIGKILL);
   }
   DemoService(const DemoService&) = delete;
   DemoService& operator=(const DemoService&) = delete;
 
   [[nodiscard]] int port() const { return port_; }  // 0 when the service did not start
-  [[nodiscard]] pid_t pid() const { return pid_; }
+  // 0 once the service has ended.
+  [[nodiscard]] pid_t pid() const {
+    const char* identifier = g_subprocess_get_identifier(process_.get());
+    return identifier != nullptr ? std::atoi(identifier) : 0;
+  }
   // Asks the service to stop as Ctrl-C does; its exit status once it did.
   int stop() { return end(SIGTERM); }
 
@@ -62,16 +63,14 @@ class DemoService {
 
  private:
   int end(int signal) {
-    kill(pid_, signal);
-    int status = 0;
-    waitpid(pid_, &status, 0);
-    stopped_ = true;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    g_subprocess_send_signal(process_.get(), signal);
+    g_subprocess_wait(process_.get(), nullptr, nullptr);
+    return g_subprocess_get_if_exited(process_.get()) ? g_subprocess_get_exit_status(process_.get())
+                                                      : 128 + g_subprocess_get_term_sig(process_.get());
   }
 
-  pid_t pid_ = -1;
+  platform::gobject::ObjectRef<GSubprocess> process_;
   int port_ = 0;
-  bool stopped_ = false;
 };
 
 }  // namespace testsupport

@@ -90,7 +90,8 @@ class Backend:
             return answer(1, {})
         node = self.publish(session)
         if self.close_after_seconds > 0:
-            GLib.timeout_add_seconds(self.close_after_seconds, self.desktop_ends, session_path, session)
+            # Once: end() returns nothing, which removes the timeout.
+            GLib.timeout_add_seconds(self.close_after_seconds, self.end, session_path, True)
         # Every choice is kept until it is revoked.
         session.grant = session.grant or f"grant-{self.streams}"
         grant = GLib.Variant("(suv)", ("sorn-mock", 1, GLib.Variant("s", session.grant)))
@@ -116,11 +117,6 @@ class Backend:
                     return node["id"]
             time.sleep(0.05)
         return 0
-
-    def desktop_ends(self, path, session):
-        if self.sessions.get(path) is session:
-            self.end(path, announce=True)
-        return GLib.SOURCE_REMOVE
 
     def end(self, path, announce):
         """Stops the session's stream and forgets it; `announce` emits Closed (the desktop ended it)."""
