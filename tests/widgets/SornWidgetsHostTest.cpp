@@ -22,6 +22,7 @@
 #include "shared/Constants.h"
 #include "shared/SharedStore.h"
 #include "shared/StoreKeys.h"
+#include "tests/support/Command.h"
 #include "tests/support/MainLoopSpin.h"
 #include "tests/support/PrivateBus.h"
 #include "tests/support/TempDataDir.h"
@@ -203,6 +204,8 @@ TEST(SornWidgetsProgram, PicturesCommandLineErrorsAndOneHostASessionThatEndsClea
       {"env" + program + " --snapshot a --gallery b", 2, "Only one of --snapshot and --gallery"},
       // A folder that cannot be made is an error, not a silent success.
       {"env" + program + " --snapshot /proc/no/such/folder", 1, "cannot make the folder"},
+      // The extension's metadata as the bundle declares it.
+      {"diff " SORN_WIDGETS_EXTENSION " " SORN_WIDGETS_REFERENCE_DIR, 0, ""},
   };
   // Pixel for pixel (status 0 same, 1 different): the gallery and a store that cannot be
   // opened show the placeholder record, the snapshot the stored figures; and the sample.
@@ -217,30 +220,19 @@ TEST(SornWidgetsProgram, PicturesCommandLineErrorsAndOneHostASessionThatEndsClea
   cases.emplace_back(compare(out + "/sample.png", "RenderingSample.png"), 0, "");
   for (const int stopSignal : {SIGTERM, SIGINT}) {
     SCOPED_TRACE(stopSignal);
-    const char* argv[] = {SORN_WIDGETS_BINARY, nullptr};
-    GPid pid = 0;
-    ASSERT_TRUE(g_spawn_async(nullptr, const_cast<gchar**>(argv), nullptr, G_SPAWN_DO_NOT_REAP_CHILD, nullptr,
-                              nullptr, &pid, nullptr));
+    testsupport::Process host("exec " SORN_WIDGETS_BINARY);
     EXPECT_TRUE(spinUntil([] { return testsupport::busNameHasOwner("com.tarnwell.sorn.Widgets"); }, 10s));
-    for (const auto& [commandLine, expectedStatus, says] : cases) {
-      g_autofree gchar* standardOutput = nullptr;
-      g_autofree gchar* standardError = nullptr;
-      int status = -1;
-      ASSERT_TRUE(
-          g_spawn_command_line_sync(commandLine.c_str(), &standardOutput, &standardError, &status, nullptr));
-      const std::string output = std::string(standardOutput) + standardError;
-      EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, expectedStatus)
-          << commandLine << ": " << output;
+    for (const auto& [commandLine, status, says] : cases) {
+      const std::string output = testsupport::outputOf(commandLine + " 2>&1; echo exit $?");
       const bool absent = says.starts_with('!');
-      EXPECT_EQ(output.find(says.substr(absent ? 1 : 0)) == std::string::npos, absent)
+      EXPECT_TRUE(output.ends_with("exit " + std::to_string(status) + "\n") &&
+                  (output.find(says.substr(absent ? 1 : 0)) == std::string::npos) == absent)
           << commandLine << ": " << output;
     }
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(out + "/gallery"), {}), 3);
     sendReloads(5000);
-    int status = 0;
-    EXPECT_EQ(waitpid(pid, &status, WNOHANG), 0) << "the running host ended";
-    const auto stopped = testsupport::stopAndReap(pid, stopSignal, 5s);
-    EXPECT_TRUE(stopped && WIFEXITED(*stopped) && WEXITSTATUS(*stopped) == 0) << stopped.value_or(-1);
+    EXPECT_EQ(waitpid(host.pid(), nullptr, WNOHANG), 0) << "the running host ended";
+    EXPECT_EQ(host.end(stopSignal), "exit 0");
   }
 }
 
