@@ -241,12 +241,10 @@ TEST(WidgetCenter, WithoutABusNothingHappensThenABurstOfReloadsIsOneSignalAndEac
   // Without a bus the request is only noted for debugging.
   setenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/sorn-test-bus", 1);
   int logged = 0;
-  g_log_set_handler(
-      "sorn", G_LOG_LEVEL_MASK,
-      +[](const gchar*, GLogLevelFlags level, const gchar*, gpointer out) {
-        *static_cast<int*>(out) |= level;
-      },
-      &logged);
+  const GLogFunc noteLevel = [](const gchar*, GLogLevelFlags level, const gchar*, gpointer levels) {
+    *static_cast<int*>(levels) |= level;
+  };
+  g_log_set_handler("sorn", G_LOG_LEVEL_MASK, noteLevel, &logged);
   WidgetCenter::shared().reloadAllTimelines();
   ASSERT_TRUE(spinUntil([&] { return logged != 0; }, 10s));
   EXPECT_EQ(logged, G_LOG_LEVEL_DEBUG);
