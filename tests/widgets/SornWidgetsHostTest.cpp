@@ -223,9 +223,9 @@ TEST(SornWidgetsProgram, PicturesCommandLineErrorsAndOneHostASessionThatEndsClea
     testsupport::Process host("exec " SORN_WIDGETS_BINARY);
     EXPECT_TRUE(spinUntil([] { return testsupport::busNameHasOwner("com.tarnwell.sorn.Widgets"); }, 10s));
     for (const auto& [commandLine, status, says] : cases) {
-      const std::string output = testsupport::outputOf(commandLine + " 2>&1; echo exit $?");
+      const std::string output = testsupport::outputOf(commandLine + " 2>&1; echo \" [exit $?]\"");
       const bool absent = says.starts_with('!');
-      EXPECT_TRUE(output.ends_with("exit " + std::to_string(status) + "\n") &&
+      EXPECT_TRUE(output.ends_with(" [exit " + std::to_string(status) + "]\n") &&
                   (output.find(says.substr(absent ? 1 : 0)) == std::string::npos) == absent)
           << commandLine << ": " << output;
     }
