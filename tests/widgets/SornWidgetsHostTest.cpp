@@ -7,12 +7,11 @@
 #include <signal.h>
 #include <sys/wait.h>
 
-#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <future>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "platform/desktop/WidgetCenter.h"
@@ -153,23 +152,20 @@ TEST(SornWidgetsHost, ReloadSignalAsksForNewTimelinesAndRedrawsAtMostOnceAFrame)
   // often than frames are drawn, and the figures stored last are the ones shown.
   const int framesBefore = shown.framesDrawn();
   constexpr int kRounds = 20;
-  std::atomic<bool> sent = false;
-  std::thread app([&sent] {
+  const auto app = std::async(std::launch::async, [] {
     for (int round = 1; round <= kRounds; ++round) {
       storeStats(round * 3600, round, 2 * kRounds);
       sendReloads(200);
     }
-    sent = true;
   });
-  const bool showsTheLastFigures = spinUntil(
+  EXPECT_TRUE(spinUntil(
       [&] {
-        return sent && shows(timelines, 0, std::to_string(kRounds)) &&
+        return app.wait_for(0s) == std::future_status::ready &&
+               shows(timelines, 0, std::to_string(kRounds)) &&
                shows(timelines, 1, std::to_string(kRounds) + ".0h") &&
                shows(timelines, 2, std::to_string(kRounds) + "d") && shown.framesDrawn() > framesBefore;
       },
-      60s);
-  app.join();
-  EXPECT_TRUE(showsTheLastFigures);
+      60s));
   const int reloads = timelines.timelineRequests(0) - 1;
   EXPECT_LE(reloads, shown.framesDrawn() - framesBefore + 1);
   for (std::size_t i = 1; i < 3; ++i) EXPECT_EQ(timelines.timelineRequests(i), reloads + 1);
@@ -212,10 +208,9 @@ TEST(SornWidgetsProgram, PicturesCommandLineErrorsAndOneHostASessionThatEndsClea
   const auto compare = [](const std::string& drawn, const std::string& reference) {
     return "compare -metric AE " + drawn + " " SORN_WIDGETS_REFERENCE_DIR "/" + reference + " null:";
   };
-  for (const std::string picture : kPictures) {
+  for (const std::string picture : kPictures)
     for (const auto& [folder, status] : kPictureFolders)
       cases.emplace_back(compare(out + folder + picture, picture), status, "");
-  }
   ASSERT_FALSE(SnapshotWriter().write(renderingSample(), WidgetFamily::systemSmall, out + "/sample.png"));
   cases.emplace_back(compare(out + "/sample.png", "RenderingSample.png"), 0, "");
   for (const int stopSignal : {SIGTERM, SIGINT}) {
