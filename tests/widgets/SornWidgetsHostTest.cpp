@@ -117,10 +117,9 @@ TEST(LiveTimelines, AsksAgainAfterTheReloadDateAndWithoutATimelineAtTheNextLook)
   std::vector<PlacedWidget> placed;
   using Wait = std::optional<std::chrono::duration<double>>;
   const auto itsView = [](const EntryView& entry) { return entry.view; };
-  for (const Wait after : {Wait(1s), Wait(1h), Wait()}) {
-    const StaticConfiguration counting("Count", std::make_shared<const CountingProvider>(after), itsView);
-    placed.push_back({counting, WidgetFamily::systemSmall});
-  }
+  for (const Wait after : {Wait(1s), Wait(1h), Wait()})
+    placed.push_back({StaticConfiguration("Count", std::make_shared<const CountingProvider>(after), itsView),
+                      WidgetFamily::systemSmall});
   int changes = 0;
   const LiveTimelines timelines(std::move(placed), Clock::system(), [&changes] { ++changes; });
   const auto requests = [&] {
