@@ -38,10 +38,6 @@ namespace render = platform::render;
 using testsupport::spinUntil;
 
 const auto* const kBus = ::testing::AddGlobalTestEnvironment(new testsupport::PrivateBus);
-const char* const kPictures[] = {"SornStreakWidget-systemSmall.png", "SornVoiceWidget-systemSmall.png",
-                                 "SornVoiceWidget-systemMedium.png"};
-const std::pair<const char*, int> kPictureFolders[] = {
-    {"/gallery/", 0}, {"/placeholder/", 0}, {"/snapshot/", 1}};
 
 void storeStats(std::int64_t voice, std::int64_t streak, std::int64_t best) {
   const auto store = shared::SharedStore::open();
@@ -95,10 +91,12 @@ render::View renderingSample() {
       .padding(14);
 }
 
+using Wait = std::optional<std::chrono::duration<double>>;
+
 // Answers each timeline request with the number of requests so far, to be asked again
 // `reloadAfter` later; without it, never answers.
 struct CountingProvider final : TimelineProvider<EntryView> {
-  explicit CountingProvider(std::optional<std::chrono::duration<double>> after) : reloadAfter(after) {}
+  explicit CountingProvider(Wait after) : reloadAfter(after) {}
   EntryView placeholder(const TimelineProviderContext&) const override { return {{}, render::Text("")}; }
   void getSnapshot(const TimelineProviderContext&, const std::function<void(EntryView)>&) const override {}
   void getTimeline(const TimelineProviderContext& context,
@@ -108,14 +106,13 @@ struct CountingProvider final : TimelineProvider<EntryView> {
     const render::Text shown(std::to_string(++requests));
     if (reloadAfter) done({{{now, shown}}, TimelineReloadPolicy::after(now + *reloadAfter)});
   }
-  const std::optional<std::chrono::duration<double>> reloadAfter;
+  const Wait reloadAfter;
   mutable int requests = 0;
 };
 
 // Asking at once and on reloadAll: SornWidgetsHost.ReloadSignalAsksForNewTimelines...
 TEST(LiveTimelines, AsksAgainAfterTheReloadDateAndWithoutATimelineAtTheNextLook) {
   std::vector<PlacedWidget> placed;
-  using Wait = std::optional<std::chrono::duration<double>>;
   const auto itsView = [](const EntryView& entry) { return entry.view; };
   for (const Wait after : {Wait(1s), Wait(1h), Wait()})
     placed.push_back({StaticConfiguration("Count", std::make_shared<const CountingProvider>(after), itsView),
@@ -178,9 +175,10 @@ TEST(SornWidgetsProgram, PicturesCommandLineErrorsAndOneHostASessionThatEndsClea
   storeStats(5400, 2, 9);
   // A data folder whose suite others may read: the store refuses to open it.
   const std::string out = dir.root().string(), closed = out + "/closed";
-  std::filesystem::create_directories(closed + "/app-groups/" + shared::kSuiteName);
-  std::filesystem::permissions(closed + "/app-groups/" + shared::kSuiteName,
-                               std::filesystem::perms::others_read, std::filesystem::perm_options::add);
+  const std::string closedSuite = closed + "/app-groups/" + shared::kSuiteName;
+  std::filesystem::create_directories(closedSuite);
+  std::filesystem::permissions(closedSuite, std::filesystem::perms::others_read,
+                               std::filesystem::perm_options::add);
   const std::string program = " " SORN_WIDGETS_BINARY, withoutStore = " XDG_DATA_HOME=" + closed;
   // The command line, its exit status and a part of what it writes (after "!": must not write).
   std::vector<std::tuple<std::string, int, std::string>> cases = {
@@ -191,7 +189,7 @@ TEST(SornWidgetsProgram, PicturesCommandLineErrorsAndOneHostASessionThatEndsClea
        "!cannot be opened"},
       // Logged only when asked for; the widgets show their placeholder.
       {"env G_MESSAGES_DEBUG=sorn" + withoutStore + program + " --snapshot " + out + "/logged", 0,
-       "The store " + closed + "/app-groups/" + shared::kSuiteName + "/suite.sqlite3 cannot be opened"},
+       "The store " + closedSuite + "/suite.sqlite3 cannot be opened"},
       {"env -u DISPLAY -u WAYLAND_DISPLAY" + program, 1, "cannot open a display"},
       {"env" + program + " stray", 2, "sorn-widgets: Unexpected argument 'stray'."},
       {"env" + program + " --snapshot", 2, "Missing argument for --snapshot"},
@@ -207,9 +205,10 @@ TEST(SornWidgetsProgram, PicturesCommandLineErrorsAndOneHostASessionThatEndsClea
   const auto compare = [](const std::string& drawn, const std::string& reference) {
     return "compare -metric AE " + drawn + " " SORN_WIDGETS_REFERENCE_DIR "/" + reference + " null:";
   };
-  for (const std::string picture : kPictures)
-    for (const auto& [folder, status] : kPictureFolders)
-      cases.emplace_back(compare(out + folder + picture, picture), status, "");
+  for (const std::string picture : {"SornStreakWidget-systemSmall.png", "SornVoiceWidget-systemSmall.png",
+                                    "SornVoiceWidget-systemMedium.png"})
+    for (const std::string folder : {"/gallery/", "/placeholder/", "/snapshot/"})
+      cases.emplace_back(compare(out + folder + picture, picture), folder == "/snapshot/" ? 1 : 0, "");
   ASSERT_FALSE(SnapshotWriter().write(renderingSample(), WidgetFamily::systemSmall, out + "/sample.png"));
   cases.emplace_back(compare(out + "/sample.png", "RenderingSample.png"), 0, "");
   for (const int stopSignal : {SIGTERM, SIGINT}) {
