@@ -10,10 +10,9 @@ namespace testsupport {
 // `limit` passes; the last value of `done`. For waits on other processes. Test thread.
 inline bool within(std::chrono::milliseconds limit, const std::function<bool()>& done) {
   const auto deadline = std::chrono::steady_clock::now() + limit;
-  for (; !done(); std::this_thread::sleep_for(std::chrono::milliseconds(5))) {
-    if (std::chrono::steady_clock::now() > deadline) return done();
-  }
-  return true;
+  while (!done() && std::chrono::steady_clock::now() <= deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  return done();
 }
 
 }  // namespace testsupport

@@ -7,12 +7,11 @@
 #include <signal.h>
 #include <sys/wait.h>
 
-#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <future>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "platform/desktop/WidgetCenter.h"
@@ -22,6 +21,7 @@
 #include "shared/Constants.h"
 #include "shared/SharedStore.h"
 #include "shared/StoreKeys.h"
+#include "tests/support/Command.h"
 #include "tests/support/MainLoopSpin.h"
 #include "tests/support/PrivateBus.h"
 #include "tests/support/TempDataDir.h"
@@ -38,10 +38,6 @@ namespace render = platform::render;
 using testsupport::spinUntil;
 
 const auto* const kBus = ::testing::AddGlobalTestEnvironment(new testsupport::PrivateBus);
-const char* const kPictures[] = {"SornStreakWidget-systemSmall.png", "SornVoiceWidget-systemSmall.png",
-                                 "SornVoiceWidget-systemMedium.png"};
-const std::pair<const char*, int> kPictureFolders[] = {
-    {"/gallery/", 0}, {"/placeholder/", 0}, {"/snapshot/", 1}};
 
 void storeStats(std::int64_t voice, std::int64_t streak, std::int64_t best) {
   const auto store = shared::SharedStore::open();
@@ -95,10 +91,12 @@ render::View renderingSample() {
       .padding(14);
 }
 
+using Wait = std::optional<std::chrono::duration<double>>;
+
 // Answers each timeline request with the number of requests so far, to be asked again
 // `reloadAfter` later; without it, never answers.
 struct CountingProvider final : TimelineProvider<EntryView> {
-  explicit CountingProvider(std::optional<std::chrono::duration<double>> after) : reloadAfter(after) {}
+  explicit CountingProvider(Wait after) : reloadAfter(after) {}
   EntryView placeholder(const TimelineProviderContext&) const override { return {{}, render::Text("")}; }
   void getSnapshot(const TimelineProviderContext&, const std::function<void(EntryView)>&) const override {}
   void getTimeline(const TimelineProviderContext& context,
@@ -108,19 +106,17 @@ struct CountingProvider final : TimelineProvider<EntryView> {
     const render::Text shown(std::to_string(++requests));
     if (reloadAfter) done({{{now, shown}}, TimelineReloadPolicy::after(now + *reloadAfter)});
   }
-  const std::optional<std::chrono::duration<double>> reloadAfter;
+  const Wait reloadAfter;
   mutable int requests = 0;
 };
 
 // Asking at once and on reloadAll: SornWidgetsHost.ReloadSignalAsksForNewTimelines...
 TEST(LiveTimelines, AsksAgainAfterTheReloadDateAndWithoutATimelineAtTheNextLook) {
   std::vector<PlacedWidget> placed;
-  using Wait = std::optional<std::chrono::duration<double>>;
   const auto itsView = [](const EntryView& entry) { return entry.view; };
-  for (const Wait after : {Wait(1s), Wait(1h), Wait()}) {
-    const StaticConfiguration counting("Count", std::make_shared<const CountingProvider>(after), itsView);
-    placed.push_back({counting, WidgetFamily::systemSmall});
-  }
+  for (const Wait after : {Wait(1s), Wait(1h), Wait()})
+    placed.push_back({StaticConfiguration("Count", std::make_shared<const CountingProvider>(after), itsView),
+                      WidgetFamily::systemSmall});
   int changes = 0;
   const LiveTimelines timelines(std::move(placed), Clock::system(), [&changes] { ++changes; });
   const auto requests = [&] {
@@ -152,23 +148,20 @@ TEST(SornWidgetsHost, ReloadSignalAsksForNewTimelinesAndRedrawsAtMostOnceAFrame)
   // often than frames are drawn, and the figures stored last are the ones shown.
   const int framesBefore = shown.framesDrawn();
   constexpr int kRounds = 20;
-  std::atomic<bool> sent = false;
-  std::thread app([&sent] {
+  const auto app = std::async(std::launch::async, [] {
     for (int round = 1; round <= kRounds; ++round) {
       storeStats(round * 3600, round, 2 * kRounds);
       sendReloads(200);
     }
-    sent = true;
   });
-  const bool showsTheLastFigures = spinUntil(
+  EXPECT_TRUE(spinUntil(
       [&] {
-        return sent && shows(timelines, 0, std::to_string(kRounds)) &&
+        return app.wait_for(0s) == std::future_status::ready &&
+               shows(timelines, 0, std::to_string(kRounds)) &&
                shows(timelines, 1, std::to_string(kRounds) + ".0h") &&
                shows(timelines, 2, std::to_string(kRounds) + "d") && shown.framesDrawn() > framesBefore;
       },
-      60s);
-  app.join();
-  EXPECT_TRUE(showsTheLastFigures);
+      60s));
   const int reloads = timelines.timelineRequests(0) - 1;
   EXPECT_LE(reloads, shown.framesDrawn() - framesBefore + 1);
   for (std::size_t i = 1; i < 3; ++i) EXPECT_EQ(timelines.timelineRequests(i), reloads + 1);
@@ -182,9 +175,10 @@ TEST(SornWidgetsProgram, PicturesCommandLineErrorsAndOneHostASessionThatEndsClea
   storeStats(5400, 2, 9);
   // A data folder whose suite others may read: the store refuses to open it.
   const std::string out = dir.root().string(), closed = out + "/closed";
-  std::filesystem::create_directories(closed + "/app-groups/" + shared::kSuiteName);
-  std::filesystem::permissions(closed + "/app-groups/" + shared::kSuiteName,
-                               std::filesystem::perms::others_read, std::filesystem::perm_options::add);
+  const std::string closedSuite = closed + "/app-groups/" + shared::kSuiteName;
+  std::filesystem::create_directories(closedSuite);
+  std::filesystem::permissions(closedSuite, std::filesystem::perms::others_read,
+                               std::filesystem::perm_options::add);
   const std::string program = " " SORN_WIDGETS_BINARY, withoutStore = " XDG_DATA_HOME=" + closed;
   // The command line, its exit status and a part of what it writes (after "!": must not write).
   std::vector<std::tuple<std::string, int, std::string>> cases = {
@@ -195,7 +189,7 @@ TEST(SornWidgetsProgram, PicturesCommandLineErrorsAndOneHostASessionThatEndsClea
        "!cannot be opened"},
       // Logged only when asked for; the widgets show their placeholder.
       {"env G_MESSAGES_DEBUG=sorn" + withoutStore + program + " --snapshot " + out + "/logged", 0,
-       "The store " + closed + "/app-groups/" + shared::kSuiteName + "/suite.sqlite3 cannot be opened"},
+       "The store " + closedSuite + "/suite.sqlite3 cannot be opened"},
       {"env -u DISPLAY -u WAYLAND_DISPLAY" + program, 1, "cannot open a display"},
       {"env" + program + " stray", 2, "sorn-widgets: Unexpected argument 'stray'."},
       {"env" + program + " --snapshot", 2, "Missing argument for --snapshot"},
@@ -203,44 +197,35 @@ TEST(SornWidgetsProgram, PicturesCommandLineErrorsAndOneHostASessionThatEndsClea
       {"env" + program + " --snapshot a --gallery b", 2, "Only one of --snapshot and --gallery"},
       // A folder that cannot be made is an error, not a silent success.
       {"env" + program + " --snapshot /proc/no/such/folder", 1, "cannot make the folder"},
+      // The extension's metadata as the bundle declares it.
+      {"diff " SORN_WIDGETS_EXTENSION " " SORN_WIDGETS_REFERENCE_DIR, 0, ""},
   };
   // Pixel for pixel (status 0 same, 1 different): the gallery and a store that cannot be
   // opened show the placeholder record, the snapshot the stored figures; and the sample.
   const auto compare = [](const std::string& drawn, const std::string& reference) {
     return "compare -metric AE " + drawn + " " SORN_WIDGETS_REFERENCE_DIR "/" + reference + " null:";
   };
-  for (const std::string picture : kPictures) {
-    for (const auto& [folder, status] : kPictureFolders)
-      cases.emplace_back(compare(out + folder + picture, picture), status, "");
-  }
+  for (const std::string picture : {"SornStreakWidget-systemSmall.png", "SornVoiceWidget-systemSmall.png",
+                                    "SornVoiceWidget-systemMedium.png"})
+    for (const std::string folder : {"/gallery/", "/placeholder/", "/snapshot/"})
+      cases.emplace_back(compare(out + folder + picture, picture), folder == "/snapshot/" ? 1 : 0, "");
   ASSERT_FALSE(SnapshotWriter().write(renderingSample(), WidgetFamily::systemSmall, out + "/sample.png"));
   cases.emplace_back(compare(out + "/sample.png", "RenderingSample.png"), 0, "");
   for (const int stopSignal : {SIGTERM, SIGINT}) {
     SCOPED_TRACE(stopSignal);
-    const char* argv[] = {SORN_WIDGETS_BINARY, nullptr};
-    GPid pid = 0;
-    ASSERT_TRUE(g_spawn_async(nullptr, const_cast<gchar**>(argv), nullptr, G_SPAWN_DO_NOT_REAP_CHILD, nullptr,
-                              nullptr, &pid, nullptr));
+    testsupport::Process host("exec " SORN_WIDGETS_BINARY);
     EXPECT_TRUE(spinUntil([] { return testsupport::busNameHasOwner("com.tarnwell.sorn.Widgets"); }, 10s));
-    for (const auto& [commandLine, expectedStatus, says] : cases) {
-      g_autofree gchar* standardOutput = nullptr;
-      g_autofree gchar* standardError = nullptr;
-      int status = -1;
-      ASSERT_TRUE(
-          g_spawn_command_line_sync(commandLine.c_str(), &standardOutput, &standardError, &status, nullptr));
-      const std::string output = std::string(standardOutput) + standardError;
-      EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, expectedStatus)
-          << commandLine << ": " << output;
+    for (const auto& [commandLine, status, says] : cases) {
+      const std::string output = testsupport::outputOf(commandLine + " 2>&1; echo \" [exit $?]\"");
       const bool absent = says.starts_with('!');
-      EXPECT_EQ(output.find(says.substr(absent ? 1 : 0)) == std::string::npos, absent)
+      EXPECT_TRUE(output.ends_with(" [exit " + std::to_string(status) + "]\n") &&
+                  (output.find(says.substr(absent ? 1 : 0)) == std::string::npos) == absent)
           << commandLine << ": " << output;
     }
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(out + "/gallery"), {}), 3);
     sendReloads(5000);
-    int status = 0;
-    EXPECT_EQ(waitpid(pid, &status, WNOHANG), 0) << "the running host ended";
-    const auto stopped = testsupport::stopAndReap(pid, stopSignal, 5s);
-    EXPECT_TRUE(stopped && WIFEXITED(*stopped) && WEXITSTATUS(*stopped) == 0) << stopped.value_or(-1);
+    EXPECT_EQ(waitpid(host.pid(), nullptr, WNOHANG), 0) << "the running host ended";
+    EXPECT_EQ(host.end(stopSignal), "exit 0");
   }
 }
 
@@ -249,12 +234,10 @@ TEST(WidgetCenter, WithoutABusNothingHappensThenABurstOfReloadsIsOneSignalAndEac
   // Without a bus the request is only noted for debugging.
   setenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/sorn-test-bus", 1);
   int logged = 0;
-  g_log_set_handler(
-      "sorn", G_LOG_LEVEL_MASK,
-      +[](const gchar*, GLogLevelFlags level, const gchar*, gpointer out) {
-        *static_cast<int*>(out) |= level;
-      },
-      &logged);
+  const GLogFunc noteLevel = [](const gchar*, GLogLevelFlags level, const gchar*, gpointer levels) {
+    *static_cast<int*>(levels) |= level;
+  };
+  g_log_set_handler("sorn", G_LOG_LEVEL_MASK, noteLevel, &logged);
   WidgetCenter::shared().reloadAllTimelines();
   ASSERT_TRUE(spinUntil([&] { return logged != 0; }, 10s));
   EXPECT_EQ(logged, G_LOG_LEVEL_DEBUG);

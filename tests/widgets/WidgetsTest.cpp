@@ -44,20 +44,18 @@ std::vector<std::string> textsOf(const platform::render::View& view) {
   return texts;
 }
 
-// Gives 1000, 1001, 1002, ... one second later on every read.
-struct SteppingClock final : Clock {
+// A clock one second later on every read (from 1000), and a calendar whose hours are seven
+// seconds long, to tell its answer from the fallback, or that cannot add hours at all.
+struct SteppingTime final : Clock, Calendar {
+  explicit SteppingTime(bool canAdd) : addsHours(canAdd) {}
   [[nodiscard]] Date now() const override { return dateFromSecondsSince1970(1000.0 + reads++); }
+  [[nodiscard]] std::optional<Date> dateByAddingHours(int hours, Date date) const override {
+    return addsHours ? std::optional(date + std::chrono::duration<double>(7.0 * hours)) : std::nullopt;
+  }
+  const bool addsHours;
   mutable int reads = 0;
 };
 
-// Hours seven seconds long, to tell its answer from the fallback; or none at all.
-struct ShortHours final : Calendar {
-  explicit ShortHours(bool canAdd) : adds(canAdd) {}
-  [[nodiscard]] std::optional<Date> dateByAddingHours(int hours, Date date) const override {
-    return adds ? std::optional(date + std::chrono::duration<double>(7.0 * hours)) : std::nullopt;
-  }
-  bool adds;
-};
 // The record as stored, whatever the values, dated now and asked for again a calendar hour
 // later. The gallery's preview shows the placeholder and never opens the store.
 TEST(WidgetStats, RecordAndTimelineFromARealStore) {
@@ -65,12 +63,9 @@ TEST(WidgetStats, RecordAndTimelineFromARealStore) {
   const auto fields = [](const WidgetStats& s) {
     return std::tuple(s.voiceSeconds, s.streakDays, s.bestStreak, s.username, secondsSince1970(s.updatedAt));
   };
-  const SteppingClock clock;
-  const ShortHours hours(true), noHours(false);
-  const StatsProvider provider(clock, hours);
-  provider.getSnapshot({{}, {}, true}, [&](StatsEntry entry) {
-    EXPECT_EQ(fields(entry.stats), fields(WidgetStats::placeholder()));
-  });
+  const SteppingTime time(true), timeWithoutHours(false);
+  const StatsProvider provider(time, time);
+  provider.getSnapshot({{}, {}, true}, [](StatsEntry) {});  // what it shows: the gallery pictures
   EXPECT_FALSE(std::filesystem::exists(dir.suiteFile(shared::kSuiteName)));
   EXPECT_EQ(fields(provider.placeholder({}).stats), fields(WidgetStats::placeholder()));
   namespace keys = shared::keys;
@@ -94,12 +89,12 @@ TEST(WidgetStats, RecordAndTimelineFromARealStore) {
   provider.getSnapshot({}, [&](StatsEntry entry) { calls += fields(entry.stats) == fields(stored); });
   // Dated at the call's first clock read; reloaded a calendar hour after a fresh read, or
   // 3600 s after one when the calendar cannot say.
-  for (const auto* calendar : {&hours, &noHours}) {
-    StatsProvider(clock, *calendar).getTimeline({}, [&](Timeline<StatsEntry> timeline) {
+  for (const SteppingTime* calendar : {&time, &timeWithoutHours}) {
+    StatsProvider(time, *calendar).getTimeline({}, [&](Timeline<StatsEntry> timeline) {
       ASSERT_EQ(timeline.entries.size(), 1U);
       const double after =
           secondsSince1970(timeline.policy.date) - secondsSince1970(timeline.entries[0].date);
-      EXPECT_TRUE(calendar->adds ? after == 1 + 7 : after >= 3601 && after <= 3602) << after;
+      EXPECT_TRUE(calendar->addsHours ? after == 1 + 7 : after >= 3601 && after <= 3602) << after;
       calls += fields(timeline.entries[0].stats) == fields(stored);
     });
   }

@@ -13,6 +13,7 @@ namespace platform::dispatch {
 namespace {
 
 using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
 
 // Items posted from several threads, and from an item, run one at a time on the queue's
 // own thread (named after its label), in each poster's order; the queue drains when it
@@ -54,9 +55,6 @@ TEST(WorkerPoolTest, BlockedTasksNeverHoldUpOthersIdleWorkersAreReusedAndItDrain
   std::atomic<int> ran{0};
   {
     WorkerPool pool("test-pool");
-    const auto idleWithin = [&pool](std::chrono::milliseconds limit) {
-      return pool.waitUntilIdle(std::chrono::steady_clock::now() + limit);
-    };
     // Each task waits for all the others, bounded so that a pool running them one by one
     // fails instead of hanging.
     constexpr int kTasks = 8;
@@ -69,13 +67,13 @@ TEST(WorkerPoolTest, BlockedTasksNeverHoldUpOthersIdleWorkersAreReusedAndItDrain
         metAll += allArrived.try_wait() ? 1 : 0;
       });
     }
-    ASSERT_TRUE(idleWithin(20s));
+    ASSERT_TRUE(pool.waitUntilIdle(Clock::now() + 20s));
     EXPECT_EQ(metAll.load(), kTasks);
     std::latch release(1);
     pool.async([&] { release.wait(); });
-    EXPECT_FALSE(idleWithin(50ms));
+    EXPECT_FALSE(pool.waitUntilIdle(Clock::now() + 50ms));
     release.count_down();
-    EXPECT_TRUE(idleWithin(10s));
+    EXPECT_TRUE(pool.waitUntilIdle(Clock::now() + 10s));
     EXPECT_EQ(pool.threadCount(), static_cast<std::size_t>(kTasks));
     for (int i = 0; i < 20; ++i) pool.async([&ran] { ran.fetch_add(1); });
   }
