@@ -28,6 +28,7 @@
 #include "tests/support/GermanLocale.h"
 #include "tests/support/LoopbackHttpServer.h"
 #include "tests/support/PrivateBus.h"
+#include "tests/support/RawSql.h"
 #include "tests/support/TempDataDir.h"
 
 namespace {
@@ -113,12 +114,18 @@ class EngineTest : public testing::Test {
   app::CoordinatorServices services() {
     return recorder_.services(platform::dispatch::MainLoopQueue::shared());
   }
+  // What the store holds, "key=value" by key, the times of the writes left out.
+  std::string stored() const {
+    return testsupport::rawSql(dataDir_.suiteFile(shared::kSuiteName),
+                               "SELECT group_concat(key || '=' || value, ' ') FROM (SELECT key, value FROM entries "
+                               "WHERE key NOT LIKE '%updatedAt' ORDER BY key)");
+  }
 
   testsupport::TempDataDir dataDir_;
   apptest::RecordingServices recorder_;
 };
 
-TEST_F(EngineTest, OnlyTheMainFrameSeesTheMarkerAndPostsItsMessagesReachTheStoreMediaNeedNoGesture) {
+TEST_F(EngineTest, OnlyTheMainFramePostsMessagesTheirValuesReachTheStoreAlikeOnEveryEngineMediaNeedNoGesture) {
   // Every kind of frame tries to post as the service; none may reach the app.
   const std::string forged =
       "try { window.webkit.messageHandlers.sorn.postMessage({type: 'voiceJoined', token: 'evil', channel_id: "
@@ -152,19 +159,16 @@ TEST_F(EngineTest, OnlyTheMainFrameSeesTheMarkerAndPostsItsMessagesReachTheStore
   expectSoon(harness, "document.getElementById('frame').contentWindow.seenInFrame", R"("undefined")");
   spinUntil([] { return false; }, std::chrono::milliseconds(300));  // anything late from the frames
   EXPECT_EQ(recorder_.log, Events{"reload"});  // one write of the burst's last figures, nothing from frames
-  EXPECT_EQ(nlohmann::json::parse(evaluate(harness, "window.seenAtStart")),
-            (nlohmann::json{{"platform", "ios"}, {"version", 1}}));
+  EXPECT_EQ(evaluate(harness, "window.seenAtStart"), R"({"platform":"ios","version":1})");
   const auto userAgent = nlohmann::json::parse(evaluate(harness, "navigator.userAgent")).get<std::string>();
   EXPECT_TRUE(userAgent.ends_with(" SorniOS/1.0")) << userAgent;
   ASSERT_EQ(requestsFor(server, "/main").size(), 1U);  // loaded exactly once
   EXPECT_EQ(requestsFor(server, "/main")[0].header("User-Agent"), userAgent);
   EXPECT_TRUE(harness.backgroundMatchesTheBackdrop());
-  const auto store = *shared::SharedStore::open();
-  EXPECT_EQ(store.string(keys::kAccessToken), "tok");
-  EXPECT_EQ(store.string(keys::kApiBase), shared::kDefaultApiBase);
-  EXPECT_EQ(store.integer(keys::kVoiceSeconds), 3600);  // the page's 3600.0 is whole, its 12.5 is not
-  EXPECT_EQ(store.integer(keys::kBestStreak), 0);
-  EXPECT_EQ(store.string(keys::kUsername), "ünï 🎧 \"q\"");
+  // The page's 3600.0 is whole, its 12.5 is not.
+  EXPECT_EQ(stored(), "screen.accessToken=tok screen.apiBase="s + shared::kDefaultApiBase +
+                          " screen.channelId=chan screen.primarySessionId=sess stats.bestStreak=0 "
+                          "stats.streakDays=0 stats.username=ünï 🎧 \"q\" stats.voiceSeconds=3600");
 
   // Played to its end, so no media work is still winding down when the test ends.
   expectSoon(harness, "window.audio", R"("playing")");
@@ -176,6 +180,41 @@ TEST_F(EngineTest, OnlyTheMainFrameSeesTheMarkerAndPostsItsMessagesReachTheStore
            "s.getAudioTracks().length; }, e => { window.mic = e.name; }); true");
   expectSoon(harness, "window.mic", "1");
   EXPECT_EQ(harness.permissionPrompts(), 0);
+
+  // Values JavaScript has and JSON has not give the same outcome on every engine. A body; the
+  // voice seconds and username stored. A body JSON cannot hold is dropped whole:
+  // "-1 before", stored ahead of it, stays. Keys of the store, or of the message's own, in a
+  // body change nothing but its fields.
+  const std::pair<std::string, std::string> rows[] = {
+      {"{type: 'stats', voice_seconds: undefined, username: 'u'}", "0 u"},
+      {"{type: 'stats', voice_seconds: NaN, username: 'nan'}", "0 nan"},
+      {"{type: 'stats', voice_seconds: -0, username: 'zero'}", "0 zero"},
+      {"{type: 'stats', voice_seconds: 7, username: new Date(0)}", "7 1970-01-01T00:00:00.000Z"},
+      {"{type: 'stats', voice_seconds: Infinity, username: 'inf'}", "0 inf"},
+      {"(() => { const body = {type: 'stats', voice_seconds: 9}; body.self = body; return body; })()",
+       "-1 before"},
+      {"{type: 'stats', voice_seconds: 10n}", "-1 before"},
+      {"undefined", "-1 before"},
+      {"{type: 'stats', voice_seconds: 3, username: 'own', 'stats.voiceSeconds': 5, 'screen.active': true, "
+       "key: 'evil.key', value: 1, __proto__: {type: 'voiceLeft'}}",
+       "3 own"}};
+  for (const auto& [body, expected] : rows) {
+    ASSERT_TRUE(shared::SharedStore::open()->write(
+        shared::StoreChanges().setInteger(keys::kVoiceSeconds, -1).setString(keys::kUsername, "before")));
+    // The join behind it crosses after the body and is stored at once; the body's statistics, if
+    // any, are written one main-loop turn after they arrive.
+    const std::string marker = "after " + body;
+    evaluate(harness, "window.webkit.messageHandlers.sorn.postMessage(" + body +
+                          "); window.webkit.messageHandlers.sorn.postMessage({type: 'voiceJoined', token: " +
+                          nlohmann::json(marker).dump() + "}); true");
+    ASSERT_TRUE(spinUntil([&] { return shared::SharedStore::open()->string(keys::kAccessToken) == marker; }));
+    spinUntil([] { return false; }, std::chrono::milliseconds(200));
+    const auto store = *shared::SharedStore::open();
+    EXPECT_EQ(
+        std::to_string(store.integer(keys::kVoiceSeconds)) + " " + store.string(keys::kUsername).value_or(""),
+        expected)
+        << body;
+  }
 }
 
 TEST_F(EngineTest, ForeignLinksFramesAndNewWindowsGoOutsideServiceNewWindowsReplaceThePage) {
@@ -200,9 +239,7 @@ TEST_F(EngineTest, ForeignLinksFramesAndNewWindowsGoOutsideServiceNewWindowsRepl
                     "open https://foreign.example/path?q=1", "open mailto:help@foreign.example"}));
   EXPECT_EQ(evaluate(harness, "location.href"), nlohmann::json(server.url("/links")).dump());
   click(harness, "inside");
-  EXPECT_TRUE(spinUntil([&] {
-    return evaluate(harness, "location.href") == nlohmann::json(server.url("/second")).dump();
-  })) << evaluate(harness, "location.href");
+  expectSoon(harness, "location.href", nlohmann::json(server.url("/second")).dump());
   EXPECT_EQ(recorder_.log.size(), 4U);
 }
 
@@ -266,45 +303,6 @@ TEST(EngineRestartTest,
   std::ofstream(dataDir.dataHome() / "sorn") << "not a folder";
   ASSERT_EQ(std::system(start.c_str()), 0);
   EXPECT_EQ(requestsFor(server, "/cookie").back().header("Cookie"), "");
-}
-
-TEST_F(EngineTest, ValuesJavaScriptHasAndJsonHasNotGiveTheSameStoreOutcomeOnEveryEngine) {
-  const auto server = serve({{"/values", "<!doctype html><p>values</p>"}});
-  EngineHarness harness(server.url("/values"), services());
-  ASSERT_TRUE(waitForLoads(harness, 1));
-  // A body; the voice seconds and username stored. A body JSON cannot hold is dropped whole:
-  // "-1 before", stored ahead of it, stays. Keys of the store, or of the message's own, in a
-  // body change nothing but its fields.
-  const std::pair<std::string, std::string> rows[] = {
-      {"{type: 'stats', voice_seconds: undefined, username: 'u'}", "0 u"},
-      {"{type: 'stats', voice_seconds: NaN, username: 'nan'}", "0 nan"},
-      {"{type: 'stats', voice_seconds: -0, username: 'zero'}", "0 zero"},
-      {"{type: 'stats', voice_seconds: 7, username: new Date(0)}", "7 1970-01-01T00:00:00.000Z"},
-      {"{type: 'stats', voice_seconds: Infinity, username: 'inf'}", "0 inf"},
-      {"(() => { const body = {type: 'stats', voice_seconds: 9}; body.self = body; return body; })()",
-       "-1 before"},
-      {"{type: 'stats', voice_seconds: 10n}", "-1 before"},
-      {"undefined", "-1 before"},
-      {"{type: 'stats', voice_seconds: 3, username: 'own', 'stats.voiceSeconds': 5, 'screen.active': true, "
-       "key: 'evil.key', value: 1, __proto__: {type: 'voiceLeft'}}",
-       "3 own"}};
-  for (const auto& [body, stored] : rows) {
-    ASSERT_TRUE(shared::SharedStore::open()->write(
-        shared::StoreChanges().setInteger(keys::kVoiceSeconds, -1).setString(keys::kUsername, "before")));
-    // The join behind it crosses after the body and is stored at once; the body's statistics, if
-    // any, are written one main-loop turn after they arrive.
-    const std::string marker = "after " + body;
-    evaluate(harness, "window.webkit.messageHandlers.sorn.postMessage(" + body +
-                          "); window.webkit.messageHandlers.sorn.postMessage({type: 'voiceJoined', token: " +
-                          nlohmann::json(marker).dump() + "}); true");
-    ASSERT_TRUE(spinUntil([&] { return shared::SharedStore::open()->string(keys::kAccessToken) == marker; }));
-    spinUntil([] { return false; }, std::chrono::milliseconds(200));
-    const auto store = *shared::SharedStore::open();
-    EXPECT_EQ(
-        std::to_string(store.integer(keys::kVoiceSeconds)) + " " + store.string(keys::kUsername).value_or(""),
-        stored)
-        << body;
-  }
 }
 
 TEST_F(EngineTest, JoinVoiceHoldsACallWithTheDemoServiceWhereTheEngineHasWebRtc) {
@@ -405,7 +403,7 @@ class LauncherTest : public EngineTest {
   // No sheet is open, and the app's window is the only one left.
   bool sheetClosed() {
     return testsupport::spinUntil(
-        [&] { return window_->sheets().empty() && EngineHarness::windowCount() == 1; });
+        [&] { return window_->sheets().empty() && EngineHarness::launcherPlatform()->windows().size() == 1; });
   }
 
   testsupport::FakeExtension extension_{dataDir_.root() / "bin"};
@@ -417,7 +415,7 @@ TEST_F(LauncherTest, ThePickerSitsHiddenInTheKeyWindowAndEachPressOfItsButtonSho
   install("com.tarnwell.sorn.broadcast", extension_.program().string());
   app::BroadcastPickerHost host(EngineHarness::launcherPlatform());
   host.startBroadcast();
-  EXPECT_EQ(EngineHarness::windowCount(), 0U) << "without a window nothing happens";
+  EXPECT_EQ(EngineHarness::launcherPlatform()->windows().size(), 0U) << "without a window nothing happens";
 
   openWindow();
   for (int press = 0; press < 2; ++press) {

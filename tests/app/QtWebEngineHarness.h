@@ -101,10 +101,6 @@ class QtWebEngineHarness {
     start();
     return std::make_unique<app::QtLauncherPlatform>();
   }
-  static std::size_t windowCount() {
-    return static_cast<std::size_t>(
-        std::ranges::count_if(QApplication::topLevelWidgets(), [](QWidget* w) { return w->isVisible(); }));
-  }
   // How many pickers are over the page (none without the page), the last one's opacity in
   // percent and its frame.
   [[nodiscard]] std::vector<long> pickers() const {

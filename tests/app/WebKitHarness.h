@@ -109,7 +109,6 @@ class WebKitHarness {
     start();
     return std::make_unique<app::GtkLauncherPlatform>();
   }
-  static std::size_t windowCount() { return g_list_model_get_n_items(gtk_window_get_toplevels()); }
   // How many pickers are over the page (none when the window's content is no longer the root
   // view with the page beneath them), the last one's opacity in percent and its frame.
   [[nodiscard]] std::vector<long> pickers() const {
