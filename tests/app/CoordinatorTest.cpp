@@ -75,20 +75,8 @@ TEST_F(CoordinatorTest, StatsAreWrittenOnTheQueuesTurnTheNewestOnlyEachWithOneRe
   EXPECT_EQ(recorder_.log, (Events{"reload", "reload", "reload"}));
 }
 
-// Which bodies are ignored and the value rules of each field: fuzz/corpus/page_message.
-TEST_F(CoordinatorTest, VoiceLeftRemovesTheCredentialsAndStoresFalseTextIsKeptUpTo64KiB) {
-  post(R"({"type":"voiceJoined","token":"t","channel_id":"c","session_id":"s"})");
-  EXPECT_EQ(
-      post(R"({"type":"voiceLeft","token":"ignored"})"),
-      "-screen.accessToken -screen.channelId -screen.primarySessionId -screen.apiBase -screen.updatedAt "
-      "screen.active=0");
-  EXPECT_EQ(post(R"({"type":"voiceLeft"})"), "screen.active=0");
-  for (const std::size_t size : {65'536, 65'537}) {
-    post(R"({"type":"stats","username":")" + std::string(size, 'x') + R"("})");
-    EXPECT_EQ(shared::SharedStore::open()->string(shared::keys::kUsername),
-              size == 65'536 ? std::string(size, 'x') : "");
-  }
-}
+// Which bodies are ignored, the value rules of each field and what "voiceLeft" removes:
+// fuzz/corpus/page_message.
 
 TEST(CoordinatorWithoutStore, StatsStillReloadsWhileTheOtherKindsDoNothingAtAll) {
   const testsupport::TempDataDir dataDir;
