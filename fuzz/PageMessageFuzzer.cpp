@@ -269,7 +269,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   // A call is left after it was joined: there are credentials for the message to remove.
   if (kind == "voiceLeft")
-    coordinator.userContentController(R"({"type":"voiceJoined","token":"t","channel_id":"c","session_id":"s"})");
+    coordinator.userContentController(
+        R"({"type":"voiceJoined","token":"t","channel_id":"c","session_id":"s"})");
   const int opened = recorder.opened;
   const int reloads = recorder.reloads;
   const int broadcasts = recorder.broadcasts;
