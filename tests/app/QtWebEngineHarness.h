@@ -11,7 +11,6 @@
 #include <QPushButton>
 #include <QWebEnginePage>
 #include <QWebEngineView>
-#include <algorithm>
 #include <cmath>
 #include <functional>
 #include <memory>
@@ -59,7 +58,7 @@ class QtWebEngineHarness {
   // devices; without the sandbox, which refuses to run as root. Without the engine's fake
   // permission prompt too, which would grant media capture before the app's page is asked.
   static void start() {
-    static const bool started = [] {
+    [[maybe_unused]] static const bool started = [] {
       g_setenv("QTWEBENGINE_DISABLE_SANDBOX", "1", TRUE);
       g_setenv("QTWEBENGINE_CHROMIUM_FLAGS",
                "--use-fake-device-for-media-stream --allow-loopback-in-peer-connection", TRUE);
@@ -69,7 +68,6 @@ class QtWebEngineHarness {
       app::makeQtApplication(argc, argv).release();  // kept to the process's end, as the engine needs
       return true;
     }();
-    (void)started;
   }
 
   // Black like the backdrop: a transparent page would draw nothing here.
@@ -101,29 +99,17 @@ class QtWebEngineHarness {
     start();
     return std::make_unique<app::QtLauncherPlatform>();
   }
-  static std::size_t windowCount() {
-    return static_cast<std::size_t>(
-        std::ranges::count_if(QApplication::topLevelWidgets(), [](QWidget* w) { return w->isVisible(); }));
-  }
   // How many pickers are over the page (none without the page), the last one's opacity in
-  // percent and its frame.
+  // percent, its frame, and whether the pointer at its place or the keyboard's Tab ever reaches it.
   [[nodiscard]] std::vector<long> pickers() const {
-    const auto children = content();
+    std::vector<QWidget*> children;  // its dialogs left out
+    for (QWidget* child : window_->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly))
+      if (!child->isWindow()) children.push_back(child);
     if (children.empty() || children.front() != view_) return {};
     const QWidget* picker = children.back();
     testsupport::spinUntil([&] { return picker->isVisible(); });
     const auto* effect = qobject_cast<QGraphicsOpacityEffect*>(picker->graphicsEffect());
     const QRect frame = picker->geometry();
-    return {static_cast<long>(children.size()) - 1,
-            std::lround(100 * (effect != nullptr ? effect->opacity() : 1.0)),
-            frame.x(),
-            frame.y(),
-            frame.width(),
-            frame.height()};
-  }
-  // Whether the pointer at the picker's place or the keyboard's Tab ever reaches it.
-  [[nodiscard]] bool pickerReachable() const {
-    const QWidget* picker = content().back();
     const auto inPicker = [&](const QWidget* widget) {
       return widget != nullptr && (widget == picker || picker->isAncestorOf(widget));
     };
@@ -133,7 +119,13 @@ class QtWebEngineHarness {
       QApplication::sendEvent(window_.get(), &tab);
       reached = reached || inPicker(window_->focusWidget());
     }
-    return reached;
+    return {static_cast<long>(children.size()) - 1,
+            std::lround(100 * (effect != nullptr ? effect->opacity() : 1.0)),
+            frame.x(),
+            frame.y(),
+            frame.width(),
+            frame.height(),
+            reached};
   }
   // The chooser sheets on screen, modal over the app's window.
   [[nodiscard]] std::vector<Sheet> sheets() const {
@@ -170,14 +162,6 @@ class QtWebEngineHarness {
   static void closeWindow(Sheet sheet) { sheet->close(); }
 
  private:
-  // The window's child widgets, its dialogs left out.
-  [[nodiscard]] std::vector<QWidget*> content() const {
-    std::vector<QWidget*> children;
-    for (QWidget* child : window_->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly))
-      if (!child->isWindow()) children.push_back(child);
-    return children;
-  }
-
   std::unique_ptr<QWidget> window_;
   QWebEngineView* view_ = nullptr;
   int loads_ = 0;

@@ -9,7 +9,6 @@
 #include <iterator>
 #include <memory>
 #include <string>
-#include <string_view>
 #include <vector>
 
 #include "app/RequestLoader.h"
@@ -79,8 +78,8 @@ class WebKitHarness {
   bool backgroundMatchesTheBackdrop() const {
     GdkRGBA background{};
     webkit_web_view_get_background_color(webView_, &background);
-    return background.alpha == 1.0F && background.red == 0.0F && background.green == 0.0F &&
-           background.blue == 0.0F;
+    const GdkRGBA black{0, 0, 0, 1};
+    return gdk_rgba_equal(&background, &black);
   }
   void loadWithTimeout(const std::string& url, std::chrono::milliseconds timeout) {
     app::RequestLoader::load(webView_, url, timeout);
@@ -109,9 +108,9 @@ class WebKitHarness {
     start();
     return std::make_unique<app::GtkLauncherPlatform>();
   }
-  static std::size_t windowCount() { return g_list_model_get_n_items(gtk_window_get_toplevels()); }
   // How many pickers are over the page (none when the window's content is no longer the root
-  // view with the page beneath them), the last one's opacity in percent and its frame.
+  // view with the page beneath them), the last one's opacity in percent, its frame, and
+  // whether the pointer at its place or the keyboard's Tab ever reaches it.
   [[nodiscard]] std::vector<long> pickers() const {
     if (gtk_window_get_child(window_) != root_ || gtk_widget_get_first_child(root_) != GTK_WIDGET(webView_))
       return {};
@@ -123,16 +122,7 @@ class WebKitHarness {
     testsupport::spinUntil([&] { return gtk_widget_get_mapped(picker) && gtk_widget_get_width(picker) > 0; });
     graphene_point_t origin;
     if (!gtk_widget_compute_point(picker, root_, graphene_point_init(&origin, 0, 0), &origin)) return {};
-    return {count,
-            std::lround(100 * gtk_widget_get_opacity(picker)),
-            std::lround(origin.x),
-            std::lround(origin.y),
-            gtk_widget_get_width(picker),
-            gtk_widget_get_height(picker)};
-  }
-  // Whether the pointer at the picker's place or the keyboard's Tab ever reaches it.
-  [[nodiscard]] bool pickerReachable() const {
-    const auto inPicker = [picker = gtk_widget_get_last_child(root_)](GtkWidget* widget) {
+    const auto inPicker = [picker](GtkWidget* widget) {
       return widget != nullptr && (widget == picker || gtk_widget_is_ancestor(widget, picker));
     };
     bool reached = inPicker(gtk_widget_pick(root_, 0.5, 0.5, GTK_PICK_DEFAULT));
@@ -140,7 +130,13 @@ class WebKitHarness {
       gtk_widget_child_focus(GTK_WIDGET(window_), GTK_DIR_TAB_FORWARD);
       reached = reached || inPicker(gtk_root_get_focus(GTK_ROOT(window_)));
     }
-    return reached;
+    return {count,
+            std::lround(100 * gtk_widget_get_opacity(picker)),
+            std::lround(origin.x),
+            std::lround(origin.y),
+            gtk_widget_get_width(picker),
+            gtk_widget_get_height(picker),
+            reached};
   }
   // The chooser sheets on screen, modal over the app's window.
   [[nodiscard]] std::vector<Sheet> sheets() const {
@@ -170,7 +166,7 @@ class WebKitHarness {
     return texts;
   }
   // Clicks a button or flips a switch, as its activation by the user does.
-  static void click(Sheet sheet, std::string_view name) {
+  static void click(Sheet sheet, const std::string& name) {
     const auto widgets = parts(GTK_WIDGET(sheet));
     GtkWidget* named = *std::ranges::find(widgets, name, gtk_widget_get_name);
     if (GTK_IS_SWITCH(named))

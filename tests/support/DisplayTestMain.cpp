@@ -7,9 +7,8 @@
 
 int main(int argc, char** argv) {
   testing::InitGoogleTest(&argc, argv);
-  const auto isSet = [](const char* variable) {
-    const char* value = std::getenv(variable);
-    return value != nullptr && *value != '\0';
+  const auto isSet = [](const char* name) {
+    return std::getenv(name) != nullptr && *std::getenv(name) != '\0';
   };
   const bool hasDisplay = isSet("DISPLAY") || isSet("WAYLAND_DISPLAY");
   if (!testing::GTEST_FLAG(list_tests) && (!hasDisplay || !isSet("DBUS_SESSION_BUS_ADDRESS"))) {
