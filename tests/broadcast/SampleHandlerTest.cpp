@@ -7,6 +7,7 @@
 #include <latch>
 #include <nlohmann/json.hpp>
 #include <set>
+#include <sstream>
 #include <thread>
 #include <vector>
 
@@ -101,6 +102,7 @@ TEST_F(SampleHandlerTest, RefusesWithoutCredentialsStreamsVideoOnlyAndFinishesTh
   shared::SharedStore::open()->setBool(keys::kScreenActive, true);
   handler->broadcastStartedWithSetupInfo(std::nullopt);
   EXPECT_FALSE(screenActive());
+  EXPECT_FALSE(pipeTakes(*handler));
   serve(R"({"screenSessionId":"scr-7"})", false, true);
   handler->broadcastStartedWithSetupInfo(platform::screencast::SetupInfo{{"ignored", "value"}});
   ASSERT_TRUE(testsupport::within(20s, [this] { return pipeTakes(*handler); }));
@@ -165,34 +167,32 @@ void start(ScreenFramePipe& pipe) {
   pipe.start({"https://api.example.test/v1/api", "t", "lounge"}, "s", "n");
 }
 
-// Each case plays a script on a fresh pipe: S start, T stop, F submit a new frame, H hold
+// Each row plays a script on a fresh pipe: S start, T stop, F submit a new frame, H hold
 // the queue with a latch (work queued meanwhile waits), R release it. A start or stop
-// outside a hold is waited for, so that the frames after it see it.
+// outside a hold is waited for, so that the frames after it see it. Then it tells the
+// frames the pipe held at the release, its counters, the image lookups, and whether one
+// more frame afterwards is taken.
 TEST(ScreenFramePipeTest, OrderingOfStartSubmitAndStop) {
-  struct Case {
-    const char* name;
-    std::string script;
-    int heldAtRelease;
-    std::int64_t received, dropped;
-    int imageLookups;
-    bool nextAccepted;  // one more frame afterwards is taken
+  const std::pair<std::string, std::string> rows[] = {
+      // Frames before the first start are neither held nor counted.
+      {"FF", "held -1, received 0, dropped 0, looked up 0, next taken 0"},
+      // A frame arriving while one is in flight is dropped.
+      {"SHFFR", "held 1, received 1, dropped 1, looked up 1, next taken 1"},
+      // After stop frames are ignored and the counters kept.
+      {"SHFFRTF", "held 1, received 1, dropped 1, looked up 1, next taken 0"},
+      // A second start runs after the frame in flight and resets.
+      {"SHFSR", "held 1, received 0, dropped 0, looked up 1, next taken 1"},
+      // A frame accepted before the stop work ran is not worked and frees the claim.
+      {"SHTFRS", "held 1, received 0, dropped 0, looked up 0, next taken 1"},
   };
-  const Case cases[] = {
-      {"frames before the first start are neither held nor counted", "FF", -1, 0, 0, 0, false},
-      {"a frame arriving while one is in flight is dropped", "SHFFR", 1, 1, 1, 1, true},
-      {"after stop frames are ignored and the counters kept", "SHFFRTF", 1, 1, 1, 1, false},
-      {"a second start runs after the frame in flight and resets", "SHFSR", 1, 0, 0, 1, true},
-      {"a frame accepted before the stop work ran is not worked and frees the claim", "SHTFRS", 1, 0, 0, 0,
-       true},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
+  for (const auto& [script, expected] : rows) {
     imageLookups = 0;
     std::vector<SampleBuffer> submitted;
     ScreenFramePipe pipe;
     std::latch gate(1);
     bool holding = false;
-    for (char op : c.script) {
+    int heldAtRelease = -1;
+    for (char op : script) {
       if (op == 'S' || op == 'T') {
         op == 'S' ? start(pipe) : pipe.stop();
         if (!holding) (void)pipe.counters();
@@ -202,18 +202,19 @@ TEST(ScreenFramePipeTest, OrderingOfStartSubmitAndStop) {
         pipe.queue().async([&gate] { gate.wait(); });
         holding = true;
       } else if (op == 'R') {
-        EXPECT_EQ(held.load(), c.heldAtRelease);
+        heldAtRelease = held;
         gate.count_down();
         holding = false;
       }
     }
     const auto counters = pipe.counters();
-    EXPECT_EQ(counters.framesReceived, c.received);
-    EXPECT_EQ(counters.framesDropped, c.dropped);
-    EXPECT_EQ(imageLookups.load(), c.imageLookups);
-    EXPECT_EQ(held.load(), 0);
+    EXPECT_EQ(held.load(), 0) << script;
+    std::ostringstream outcome;
+    outcome << "held " << heldAtRelease << ", received " << counters.framesReceived << ", dropped "
+            << counters.framesDropped << ", looked up " << imageLookups << ", next taken ";
     pipe.submit(sample());
-    EXPECT_EQ(pipe.counters().framesReceived, c.received + (c.nextAccepted ? 1 : 0));
+    outcome << pipe.counters().framesReceived - counters.framesReceived;
+    EXPECT_EQ(outcome.str(), expected) << script;
   }
 }
 

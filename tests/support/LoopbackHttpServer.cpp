@@ -11,13 +11,12 @@ LoopbackHttpServer::LoopbackHttpServer(Handler handler) : handler_(std::move(han
   server_.set_keep_alive_timeout(1);
   server_.set_keep_alive_max_count(1000);  // a client's connection is closed only by the client
   auto serve = [this](const httplib::Request& request, httplib::Response& response) {
-    const RecordedRequest recorded{request.method, request.target, request.headers, request.body};
     const Handler current = [&] {
       std::lock_guard lock(mutex_);
-      requests_.push_back(recorded);
+      requests_.push_back(request);
       return handler_;
     }();
-    const HttpReply reply = current ? current(recorded) : HttpReply{404, "", "text/plain", {}};
+    const HttpReply reply = current ? current(request) : HttpReply{404, "", "text/plain", {}};
     response.status = reply.status;
     for (const auto& [key, value] : reply.headers) response.set_header(key, value);
     if (reply.pieces == 0) return response.set_content(reply.body, reply.contentType);

@@ -12,17 +12,9 @@
 
 namespace testsupport {
 
-struct RecordedRequest {
-  std::string method;
-  std::string target;        // path and query as sent
-  httplib::Headers headers;  // names in any case
-  std::string body;
-
-  std::string header(const std::string& name) const {  // "" when absent
-    const auto found = headers.find(name);
-    return found != headers.end() ? found->second : "";
-  }
-};
+// Method, target (path and query as sent), headers (names in any case; get_header_value
+// gives "" when absent) and body.
+using RecordedRequest = httplib::Request;
 
 struct HttpReply {
   int status = 200;
