@@ -105,7 +105,8 @@ std::size_t contrastingPixelsShown() {
 Strings headersSent(const LoopbackHttpServer& server, const std::string& path, const std::string& header) {
   Strings values;
   for (const auto& request : server.requests())
-    if (request.target.substr(0, request.target.find('?')) == path) values.push_back(request.header(header));
+    if (request.target.substr(0, request.target.find('?')) == path)
+      values.push_back(request.get_header_value(header));
   return values;
 }
 
@@ -335,7 +336,7 @@ TEST(AppProcessTest, TheAppEndsWithStatusZeroOnSigtermAndSigint) {
   g_setenv("ASAN_OPTIONS", "new_delete_type_mismatch=0:detect_leaks=0", TRUE);
   for (const int stopSignal : {SIGTERM, SIGINT}) {
     SCOPED_TRACE(stopSignal);
-    testsupport::Process app("exec "s + SORN_APP);
+    testsupport::Process app({SORN_APP});
     // Registered, then a moment for the engine to come up and start loading the dashboard.
     EXPECT_TRUE(spinUntil([] { return testsupport::busNameHasOwner("com.tarnwell.sorn"); }));
     spinUntil([] { return false; }, std::chrono::seconds(2));

@@ -24,8 +24,9 @@ namespace keys = shared::keys;
 // file of the current folder named after its process id.
 struct Broadcast : testsupport::Process {
   explicit Broadcast(const std::string& arguments, const std::string& prefix = {})
-      : Process("exec " + prefix + " env -u DISPLAY -u WAYLAND_DISPLAY " SORN_BROADCAST " " + arguments +
-                " >broadcast-$$ 2>&1") {}
+      : Process({"sh", "-c",
+                 "exec " + prefix + " env -u DISPLAY -u WAYLAND_DISPLAY " SORN_BROADCAST " " + arguments +
+                     " >broadcast-$$ 2>&1"}) {}
   std::string output() const { return testsupport::outputOf("cat broadcast-" + std::to_string(pid())); }
 };
 
@@ -36,7 +37,7 @@ TEST(BroadcastExtensionTest, RunsOneAtATimeAndEndsOnStopOrAnErrorWithItsSessions
   // Opens with "tok" answered after the delay with scr-<n>, others refused; closes at once.
   testsupport::LoopbackHttpServer service([&](const testsupport::RecordedRequest& request) {
     if (request.target.ends_with("/close")) return testsupport::HttpReply{200, "{}"};
-    if (request.header("Authorization") != "Bearer tok")
+    if (request.get_header_value("Authorization") != "Bearer tok")
       return testsupport::HttpReply{401, R"({"message":"No."})"};
     const std::string id = "scr-" + std::to_string(++opened);
     std::this_thread::sleep_for(std::chrono::seconds(openDelaySeconds.load()));

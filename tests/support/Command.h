@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <string>
 #include <utility>
+#include <vector>
 
 extern char** environ;
 
@@ -21,13 +22,15 @@ inline std::string outputOf(const std::string& command) {
   return output;
 }
 
-// A command run by /bin/sh in a process of its own, with the test's environment ("exec"
-// makes the process the command's program). Killed and reaped when the object goes.
+// The program (found on PATH) run with these arguments in a process of its own, with
+// the test's environment. Killed and reaped when the object goes.
 class Process {
  public:
-  explicit Process(std::string command) {
-    char* argv[] = {const_cast<char*>("/bin/sh"), const_cast<char*>("-c"), command.data(), nullptr};
-    reaped_ = posix_spawn(&pid_, "/bin/sh", nullptr, nullptr, argv, environ) != 0;
+  explicit Process(std::vector<std::string> argv) {
+    std::vector<char*> pointers;
+    for (auto& argument : argv) pointers.push_back(argument.data());
+    pointers.push_back(nullptr);
+    reaped_ = posix_spawnp(&pid_, pointers[0], nullptr, nullptr, pointers.data(), environ) != 0;
   }
   Process(const Process&) = delete;
   Process& operator=(const Process&) = delete;

@@ -213,7 +213,7 @@ TEST(SornWidgetsProgram, PicturesCommandLineErrorsAndOneHostASessionThatEndsClea
   cases.emplace_back(compare(out + "/sample.png", "RenderingSample.png"), 0, "");
   for (const int stopSignal : {SIGTERM, SIGINT}) {
     SCOPED_TRACE(stopSignal);
-    testsupport::Process host("exec " SORN_WIDGETS_BINARY);
+    testsupport::Process host({SORN_WIDGETS_BINARY});
     EXPECT_TRUE(spinUntil([] { return testsupport::busNameHasOwner("com.tarnwell.sorn.Widgets"); }, 10s));
     for (const auto& [commandLine, status, says] : cases) {
       const std::string output = testsupport::outputOf(commandLine + " 2>&1; echo \" [exit $?]\"");
