@@ -175,8 +175,8 @@ TEST(ScreenFramePipeTest, OrderingOfStartSubmitAndStop) {
       {"SHFFR", "held 1, received 1, dropped 1, looked up 1, next taken 1"},
       // After stop frames are ignored and the counters kept.
       {"SHFFRTF", "held 1, received 1, dropped 1, looked up 1, next taken 0"},
-      // A second start runs after the frame in flight and resets.
-      {"SHFSR", "held 1, received 0, dropped 0, looked up 1, next taken 1"},
+      // A second start runs after the frame in flight and resets both counters.
+      {"SHFFSR", "held 1, received 0, dropped 0, looked up 1, next taken 1"},
       // A frame accepted before the stop work ran is not worked and frees the claim.
       {"SHTFRS", "held 1, received 0, dropped 0, looked up 0, next taken 1"},
   };
