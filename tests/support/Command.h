@@ -17,6 +17,7 @@ namespace testsupport {
 inline std::string outputOf(const std::string& command) {
   std::string output(1 << 20, '\0');
   FILE* pipe = popen(command.c_str(), "r");
+  if (pipe == nullptr) return "cannot run: " + command;
   output.resize(std::fread(output.data(), 1, output.size(), pipe));
   pclose(pipe);
   return output;
