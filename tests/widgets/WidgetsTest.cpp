@@ -101,6 +101,12 @@ TEST(WidgetStats, RecordAndTimelineFromARealStore) {
   EXPECT_EQ(calls, 3);
 }
 
+// A number punctuation with a decimal comma, as German or French use. (Not the C library's
+// de_DE: its newlocale leaks the LOCPATH search list, which LeakSanitizer reports.)
+struct CommaPunctuation : std::numpunct<char> {
+  char do_decimal_point() const override { return ','; }
+};
+
 // Voice time in hours from one hour, minutes below; the figures keep their point in every
 // locale while the words, units and plurals are translated.
 TEST(WidgetTexts, FiguresUnitsAndTranslations) {
@@ -137,9 +143,9 @@ TEST(WidgetTexts, FiguresUnitsAndTranslations) {
   EXPECT_EQ(textsOf(StreakWidgetView{{{}, {0, 7, 21, "", {}}}}.body()),
             (std::vector<std::string>{"STREAK", "7", "days", "Rekord: 21 (100%)"}));
   // Also where the C++ global locale writes a decimal comma.
-  std::locale::global(std::locale("de_DE.UTF-8"));
+  const std::locale saved = std::locale::global(std::locale(std::locale::classic(), new CommaPunctuation));
   EXPECT_EQ(voiceText(1234567), "342.9h");
-  std::locale::global(std::locale::classic());
+  std::locale::global(saved);
 }
 
 // Rows and columns the same gap apart, the margins alike on every side.
