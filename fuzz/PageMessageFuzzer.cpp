@@ -6,7 +6,6 @@
 // What it holds reads back through the typed reads and the broadcast's credentials. A
 // "voiceLeft" message comes after a join, whose credentials it removes.
 #include <sqlite3.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cmath>
@@ -24,6 +23,7 @@
 
 #include "app/Coordinator.h"
 #include "broadcast/ScreenShareStore.h"
+#include "fuzz/TemporaryDataFolder.h"
 #include "platform/suite/Suite.h"
 #include "shared/Constants.h"
 #include "shared/SharedStore.h"
@@ -78,11 +78,8 @@ struct Row {
 class SuiteUnderTest {
  public:
   SuiteUnderTest() {
-    std::string pattern =
-        (std::filesystem::is_directory("/dev/shm") ? "/dev/shm" : "/tmp") + std::string("/sorn-fuzz-XXXXXX");
-    if (mkdtemp(pattern.data()) == nullptr) fail("no temporary folder");
-    root_ = pattern;
-    setenv("XDG_DATA_HOME", root_.c_str(), 1);
+    root_ = fuzzsupport::makeTemporaryDataFolder();
+    if (root_.empty()) fail("no temporary folder");
     if (!shared::SharedStore::open()) fail("the suite cannot be opened");
     const auto file = root_ / "app-groups" / shared::kSuiteName / "suite.sqlite3";
     if (sqlite3_open_v2(file.c_str(), &db_, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK)

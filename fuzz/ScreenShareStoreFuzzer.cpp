@@ -5,8 +5,6 @@
 // credentials load exactly when token, channel and voice session are non-empty texts
 // that readers take (up to kMaxStringBytes), with the API base stored as text or the
 // default, and the time stored as a number or 1970-01-01.
-#include <unistd.h>
-
 #include <array>
 #include <chrono>
 #include <cstdint>
@@ -19,6 +17,7 @@
 #include <vector>
 
 #include "broadcast/ScreenShareStore.h"
+#include "fuzz/TemporaryDataFolder.h"
 #include "platform/suite/Suite.h"
 #include "shared/Constants.h"
 #include "shared/StoreKeys.h"
@@ -61,12 +60,9 @@ std::optional<ScreenShareStore::Credentials> expectedFrom(const json& input) {
                                        ScreenShareStore::Date(std::chrono::duration<double>(seconds))};
 }
 
-// A private data folder for the whole run (on tmpfs where there is one, for speed).
+// A private data folder for the whole run.
 void useTemporaryDataFolder() {
-  std::string pattern =
-      (std::filesystem::is_directory("/dev/shm") ? "/dev/shm" : "/tmp") + std::string("/sorn-fuzz-XXXXXX");
-  if (mkdtemp(pattern.data()) == nullptr) std::abort();
-  setenv("XDG_DATA_HOME", pattern.c_str(), 1);
+  if (fuzzsupport::makeTemporaryDataFolder().empty()) std::abort();
   std::atexit([] { std::filesystem::remove_all(std::getenv("XDG_DATA_HOME")); });
 }
 
